@@ -1,5 +1,10 @@
 // Test support: runs the message-daemon stand-in (msgd) as a child process on 127.0.0.1 with a
 // port of its own choosing, drives it with control lines and reads its transcript.
+//   tobrel::test::MsgdProcess msgd;
+//   ASSERT_NE(msgd.port(), 0) << msgd.startError();
+//   ASSERT_TRUE(msgd.control("follow tts TERMINATED"));
+//   ... run the app against 127.0.0.1:msgd.port() ...
+//   auto tts = msgd.waitForReceived([](const auto& r) { return r.msg.has_tts(); });
 #pragma once
 
 #include <sys/types.h>
