@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <map>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -143,6 +144,7 @@ struct WriteCase {
   std::vector<size_t> sizes;
   bool silent;
 };
+void PrintTo(const WriteCase &c, std::ostream *os) { *os << c.label; }
 
 class AudiotapWrites : public FakeDeviceTest, public testing::WithParamInterface<WriteCase> {};
 
@@ -223,6 +225,7 @@ struct ConfigCase {
   std::map<unsigned long, int> answers;
   const char *printed;
 };
+void PrintTo(const ConfigCase &c, std::ostream *os) { *os << c.label; }
 
 class PlaybackConfig : public FakeDeviceTest, public testing::WithParamInterface<ConfigCase> {};
 
@@ -259,6 +262,7 @@ struct FailureCase {
   size_t requestsMade;
   const char *printed;
 };
+void PrintTo(const FailureCase &c, std::ostream *os) { *os << c.label; }
 
 class PlaybackConfigFailure : public FakeDeviceTest,
                               public testing::WithParamInterface<FailureCase> {};

@@ -3,6 +3,7 @@
 // trace lines.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,7 @@ struct ElementCase {
   bool silentAtStart;
   size_t inputSize;  // a size the element passes on
 };
+void PrintTo(const ElementCase &c, std::ostream *os) { *os << c.name; }
 
 const ElementCase kElements[] = {
     {"audiotap", "Audiotap", false, 320},
@@ -187,6 +189,7 @@ struct PassCase {
   bool silent;
   bool printsTrace;
 };
+void PrintTo(const PassCase &c, std::ostream *os) { *os << c.element << (c.silent ? " silent" : ""); }
 
 class PassThrough : public testing::TestWithParam<PassCase> {};
 
@@ -232,6 +235,7 @@ struct WrapCase {
   size_t size;
   bool silent;
 };
+void PrintTo(const WrapCase &c, std::ostream *os) { *os << c.size << (c.silent ? " silent" : ""); }
 
 class Framewrap : public testing::TestWithParam<WrapCase> {};
 
@@ -283,6 +287,7 @@ struct UnwrapCase {
   bool silent;
   bool passes;
 };
+void PrintTo(const UnwrapCase &c, std::ostream *os) { *os << c.label; }
 
 class Frameunwrap : public testing::TestWithParam<UnwrapCase> {};
 
