@@ -28,6 +28,23 @@ void tobrel_filter_class_setup(GstElementClass *klass, const gchar *longname);
 void tobrel_filter_instance_setup(TobrelFilter *filter, GstPadChainFunction chain,
                                   gboolean silent);
 
+/* Defines element type TypeName (type name "TypeName", functions type_name_get_type,
+ * type_name_class_init and type_name_init) on the skeleton: LONGNAME in its metadata,
+ * type_name_chain, which the plug-in defines, as the sink pad's chain function, and SILENT as
+ * the starting value of "silent". */
+#define TOBREL_FILTER_DEFINE_TYPE(TypeName, type_name, longname, silent)                      \
+  typedef TobrelFilter TypeName;                                                             \
+  typedef TobrelFilterClass TypeName##Class;                                                 \
+  GST_PLUGIN_EXPORT GType type_name##_get_type(void);                                        \
+  static GstFlowReturn type_name##_chain(GstPad *pad, GstObject *parent, GstBuffer *buffer); \
+  G_DEFINE_TYPE(TypeName, type_name, GST_TYPE_ELEMENT)                                       \
+  static void type_name##_class_init(TypeName##Class *klass) {                               \
+    tobrel_filter_class_setup(klass, longname);                                              \
+  }                                                                                          \
+  static void type_name##_init(TypeName *filter) {                                           \
+    tobrel_filter_instance_setup(filter, GST_DEBUG_FUNCPTR(type_name##_chain), silent);      \
+  }
+
 /* The plug-in descriptor and the debug category of plug-in NAME, both described as
  * "Template NAME". The version string is the plug-in's own, not GStreamer's. */
 #define TOBREL_PLUGIN_DEFINE(name, init)                                                     \

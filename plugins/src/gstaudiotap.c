@@ -10,21 +10,7 @@
 GST_DEBUG_CATEGORY_STATIC(gst_audio_tap_debug);
 #define GST_CAT_DEFAULT gst_audio_tap_debug
 
-typedef TobrelFilter GstAudiotap;
-typedef TobrelFilterClass GstAudiotapClass;
-
-GST_PLUGIN_EXPORT GType gst_audio_tap_get_type(void);
-G_DEFINE_TYPE(GstAudiotap, gst_audio_tap, GST_TYPE_ELEMENT)
-
-static GstFlowReturn gst_audio_tap_chain(GstPad *pad, GstObject *parent, GstBuffer *buf);
-
-static void gst_audio_tap_class_init(GstAudiotapClass *klass) {
-  tobrel_filter_class_setup(klass, "Audiotap");
-}
-
-static void gst_audio_tap_init(GstAudiotap *filter) {
-  tobrel_filter_instance_setup(filter, GST_DEBUG_FUNCPTR(gst_audio_tap_chain), FALSE);
-}
+TOBREL_FILTER_DEFINE_TYPE(GstAudiotap, gst_audio_tap, "Audiotap", FALSE)
 
 static GstFlowReturn gst_audio_tap_chain(GstPad *pad, GstObject *parent, GstBuffer *buf) {
   GstAudiotap *filter = (GstAudiotap *)parent;

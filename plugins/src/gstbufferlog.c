@@ -8,21 +8,7 @@
 GST_DEBUG_CATEGORY_STATIC(gst_buffer_log_debug);
 #define GST_CAT_DEFAULT gst_buffer_log_debug
 
-typedef TobrelFilter GstBufferlog;
-typedef TobrelFilterClass GstBufferlogClass;
-
-GST_PLUGIN_EXPORT GType gst_buffer_log_get_type(void);
-G_DEFINE_TYPE(GstBufferlog, gst_buffer_log, GST_TYPE_ELEMENT)
-
-static GstFlowReturn gst_buffer_log_chain(GstPad *pad, GstObject *parent, GstBuffer *buf);
-
-static void gst_buffer_log_class_init(GstBufferlogClass *klass) {
-  tobrel_filter_class_setup(klass, "Bufferlog");
-}
-
-static void gst_buffer_log_init(GstBufferlog *filter) {
-  tobrel_filter_instance_setup(filter, GST_DEBUG_FUNCPTR(gst_buffer_log_chain), FALSE);
-}
+TOBREL_FILTER_DEFINE_TYPE(GstBufferlog, gst_buffer_log, "Bufferlog", FALSE)
 
 static GstFlowReturn gst_buffer_log_chain(GstPad *pad, GstObject *parent, GstBuffer *buf) {
   GstBufferlog *filter = (GstBufferlog *)parent;

@@ -9,21 +9,7 @@ GST_DEBUG_CATEGORY_STATIC(gst_frameunwrap_debug);
 /* Byte layout of one input frame. */
 enum { PREFIX_SIZE = 4, PAYLOAD_SIZE = 172 };
 
-typedef TobrelFilter Gstframeunwrap;
-typedef TobrelFilterClass GstframeunwrapClass;
-
-GST_PLUGIN_EXPORT GType gst_frameunwrap_get_type(void);
-G_DEFINE_TYPE(Gstframeunwrap, gst_frameunwrap, GST_TYPE_ELEMENT)
-
-static GstFlowReturn gst_frameunwrap_chain(GstPad *pad, GstObject *parent, GstBuffer *in);
-
-static void gst_frameunwrap_class_init(GstframeunwrapClass *klass) {
-  tobrel_filter_class_setup(klass, "frameunwrap");
-}
-
-static void gst_frameunwrap_init(Gstframeunwrap *filter) {
-  tobrel_filter_instance_setup(filter, GST_DEBUG_FUNCPTR(gst_frameunwrap_chain), TRUE);
-}
+TOBREL_FILTER_DEFINE_TYPE(Gstframeunwrap, gst_frameunwrap, "frameunwrap", TRUE)
 
 static GstFlowReturn gst_frameunwrap_chain(GstPad *pad, GstObject *parent, GstBuffer *in) {
   Gstframeunwrap *filter = (Gstframeunwrap *)parent;

@@ -5,21 +5,7 @@
 GST_DEBUG_CATEGORY_STATIC(gst_framewrap_debug);
 #define GST_CAT_DEFAULT gst_framewrap_debug
 
-typedef TobrelFilter Gstframewrap;
-typedef TobrelFilterClass GstframewrapClass;
-
-GST_PLUGIN_EXPORT GType gst_framewrap_get_type(void);
-G_DEFINE_TYPE(Gstframewrap, gst_framewrap, GST_TYPE_ELEMENT)
-
-static GstFlowReturn gst_framewrap_chain(GstPad *pad, GstObject *parent, GstBuffer *in);
-
-static void gst_framewrap_class_init(GstframewrapClass *klass) {
-  tobrel_filter_class_setup(klass, "framewrap");
-}
-
-static void gst_framewrap_init(Gstframewrap *filter) {
-  tobrel_filter_instance_setup(filter, GST_DEBUG_FUNCPTR(gst_framewrap_chain), TRUE);
-}
+TOBREL_FILTER_DEFINE_TYPE(Gstframewrap, gst_framewrap, "framewrap", TRUE)
 
 static GstFlowReturn gst_framewrap_chain(GstPad *pad, GstObject *parent, GstBuffer *in) {
   Gstframewrap *filter = (Gstframewrap *)parent;
