@@ -101,13 +101,13 @@ TEST_P(ElementShape, NewElementHasBothPadsAndItsStartingSilentValue) {
   gst_object_unref(src);
 
   // The declared default is FALSE everywhere, although the framing elements start silent.
-  GParamSpec *spec = g_object_class_find_property(G_OBJECT_GET_CLASS(element), "silent");
-  ASSERT_NE(spec, nullptr);
-  ASSERT_EQ(G_PARAM_SPEC_VALUE_TYPE(spec), G_TYPE_BOOLEAN);
-  EXPECT_FALSE(G_PARAM_SPEC_BOOLEAN(spec)->default_value);
-  EXPECT_EQ(spec->flags & G_PARAM_READWRITE, G_PARAM_READWRITE);
-  EXPECT_STREQ(g_param_spec_get_nick(spec), "Silent");
-  EXPECT_STREQ(g_param_spec_get_blurb(spec), "Produce verbose output ?");
+  GParamSpec *param = g_object_class_find_property(G_OBJECT_GET_CLASS(element), "silent");
+  ASSERT_NE(param, nullptr);
+  ASSERT_EQ(G_PARAM_SPEC_VALUE_TYPE(param), G_TYPE_BOOLEAN);
+  EXPECT_FALSE(G_PARAM_SPEC_BOOLEAN(param)->default_value);
+  EXPECT_EQ(param->flags & G_PARAM_READWRITE, G_PARAM_READWRITE);
+  EXPECT_STREQ(g_param_spec_get_nick(param), "Silent");
+  EXPECT_STREQ(g_param_spec_get_blurb(param), "Produce verbose output ?");
 
   gboolean silent = !c.silentAtStart;
   g_object_get(element, "silent", &silent, nullptr);
