@@ -82,7 +82,7 @@ tobrel_test::SpawnOptions VoiceDaemonTest::daemonOptions() const {
 bool VoiceDaemonTest::startDaemon(tobrel_test::Process &process,
                                   const tobrel_test::SpawnOptions &options) {
   if (!process.start(options)) return false;
-  long long end = nowMs() + 10000;
+  long long end = nowMs() + 30000;
   while (nowMs() < end) {
     int status;
     if (process.wait(0, &status)) return false;
