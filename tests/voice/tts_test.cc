@@ -85,6 +85,13 @@ class TtsTest : public VoiceDaemonTest {
     return false;
   }
 
+  // Starts an utterance whose player keeps playing until the hold file goes.
+  void speakHeld(const std::string &id, const std::string &text) {
+    writeFile(stubs + "/hold", "");
+    ASSERT_TRUE(speak(id, text, "fr").result);
+    ASSERT_TRUE(waitForPlayer(1));
+  }
+
   // The text-to-speech children that the daemon reported forking.
   std::vector<pid_t> forkedChildren() const {
     std::vector<pid_t> pids;
@@ -170,9 +177,7 @@ TEST_F(TtsTest, LanguageKeyIsTheFirstTwoLettersLowerCased) {
 TEST_F(TtsTest, SpeakWhileSpeakingIsRefusedAndTheUtteranceGoesOn) {
   startWeb();
   startSpeakingDaemon("fr=" + url("/fr"));
-  writeFile(stubs + "/hold", "");
-  ASSERT_TRUE(speak("first", "un", "fr").result);
-  ASSERT_TRUE(waitForPlayer(1));
+  ASSERT_NO_FATAL_FAILURE(speakHeld("first", "un"));
 
   Reply busy = speak("second", "deux", "fr");
   EXPECT_FALSE(busy.ok);
@@ -193,9 +198,7 @@ TEST_F(TtsTest, SpeakWhileSpeakingIsRefusedAndTheUtteranceGoesOn) {
 TEST_F(TtsTest, StopEndsThePlayerAndTheChildOnce) {
   startWeb();
   startSpeakingDaemon("fr=" + url("/fr"));
-  writeFile(stubs + "/hold", "");
-  ASSERT_TRUE(speak("stopped", "longue phrase", "fr").result);
-  ASSERT_TRUE(waitForPlayer(1));
+  ASSERT_NO_FATAL_FAILURE(speakHeld("stopped", "longue phrase"));
   ASSERT_EQ(forkedChildren().size(), 1u);
   const pid_t child = forkedChildren()[0];
 
@@ -278,11 +281,7 @@ TEST_F(TtsTest, FailedForkLeavesTheDaemonIdle) {
       std::vector<std::string>{VOICE_POLICY_FILE, policy});
   ASSERT_TRUE(bus->ok()) << bus->error();
   g_object_unref(client);
-  client = g_dbus_connection_new_for_address_sync(
-      bus->address().c_str(),
-      GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, nullptr);
+  client = voice_test::connectTo(bus->address());
   ASSERT_NE(client, nullptr);
   chmod(dir.path.c_str(), 0755);
   writeConf(confWithServers("fr=http://127.0.0.1:9/fr"));
