@@ -176,10 +176,6 @@ TEST_F(VoiceDaemonTest, IdleMethodsAnswerWithoutSignals) {
       {"tts_stop", g_variant_new("(si)", "", 0), true, "TTS STOP"},
       {"tts_stop", g_variant_new("(si)", "some other id", -7), true, "TTS STOP"},
       {"asr_stop", g_variant_new("(si)", "x", 123456), true, "ASR STOP"},
-      {"asr_start_string", g_variant_new("(sssi)", "uid-1", "yes | no", "fr-FR", 0), false,
-       "not available"},
-      {"asr_start_file", g_variant_new("(ssi)", "uid-2", "/tmp/grammar.abnf", 1), false,
-       "not available"},
       {"tts_speak", g_variant_new("(sssi)", "id-de", "Hallo", "de", 0), false, "wrong lang (de)"},
       {"tts_speak", g_variant_new("(sssi)", "id-f", "Salut", "f", 0), false, "wrong lang (f)"},
       {"tts_speak", g_variant_new("(sssi)", "id-empty", "Salut", "", 0), false, "wrong lang ()"},
@@ -198,6 +194,22 @@ TEST_F(VoiceDaemonTest, IdleMethodsAnswerWithoutSignals) {
   EXPECT_TRUE(signalsNamed("asr_word").empty());
   EXPECT_TRUE(daemon.running());
   EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
+}
+
+// Until recognition sessions are built, both starts are refused and say why.
+TEST_F(VoiceDaemonTest, RecognitionStartsAreRefusedWhileUnavailable) {
+  startBus();
+  writeConf(confWithServers(""));
+  ASSERT_TRUE(startDaemon());
+  Reply by_string = call("asr_start_string", g_variant_new("(sssi)", "uid-1", "yes | no", "fr-FR", 0));
+  EXPECT_FALSE(by_string.ok);
+  EXPECT_EQ(by_string.error.rfind(kDefaultError, 0), 0u) << by_string.error;
+  Reply by_file = call("asr_start_file", g_variant_new("(ssi)", "uid-2", "/tmp/grammar.abnf", 1));
+  EXPECT_FALSE(by_file.ok);
+  EXPECT_TRUE(daemon.waitForOutput("session uid-2 refused", 20000));
+  EXPECT_TRUE(call("asr_stop", g_variant_new("(si)", "uid-1", 0)).result);
+  pump(200);
+  EXPECT_TRUE(signalsNamed("asr_event").empty());
 }
 
 TEST_F(VoiceDaemonTest, DebugVariableSetsTheSyslogThreshold) {
