@@ -1,0 +1,322 @@
+// The voice daemon's frame, through a real bus: start-up outcomes, the name and its policy,
+// the `registered` signal, the interface, and how the five methods answer while idle.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include "voice_fixture.h"
+
+using tobrel::test::DaemonProcess;
+using tobrel::test::SpawnOptions;
+using voice_test::confWithServers;
+using voice_test::Reply;
+using voice_test::VoiceDaemonTest;
+
+namespace {
+
+const char kDefaultError[] = "org.freedesktop.DBus.GLib.ErrorError";
+
+bool exitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+}  // namespace
+
+TEST_F(VoiceDaemonTest, BadConfigurationEndsWithStatus255BeforeTakingTheName) {
+  struct Case {
+    const char *what;
+    const char *conf;  // nullptr: no file at all
+    std::vector<std::string> logged;
+  };
+  const Case cases[] = {
+      {"missing file", nullptr, {"No such file or directory"}},
+      {"not a key file", "this is not a key file\n", {"not a key-value pair"}},
+      {"no recognition server", "[tts]\nfr=http://127.0.0.1:1/fr\n",
+       {"nbserver 0", "no server in voice.conf found", "ASR init FAIL3"}},
+      {"server count without its key", "[asr]\nport=1\nnbserver=2\nserver1=127.0.0.1\n",
+       {"nbserver 2", "no server in voice.conf found", "ASR init FAIL3"}},
+      {"server key with a zero count", "[asr]\nport=1\nnbserver=0\nserver0=127.0.0.1\n",
+       {"no server in voice.conf found", "ASR init FAIL3"}},
+  };
+  startBus();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    unlink(confPath().c_str());
+    if (c.conf) writeConf(c.conf);
+    DaemonProcess run;
+    EXPECT_TRUE(exitedWith(runToEnd(run, daemonOptions()), 255));
+    const std::string out = run.output();
+    EXPECT_NE(out.find("Successfully connected to SYSTEM bus"), std::string::npos) << out;
+    for (const std::string &line : c.logged) EXPECT_NE(out.find(line), std::string::npos) << out;
+    EXPECT_EQ(nameOwner(), "");
+  }
+  EXPECT_TRUE(signals.empty());
+}
+
+TEST_F(VoiceDaemonTest, UnreachableBusIsFatal) {
+  writeConf(confWithServers(""));
+  SpawnOptions options = daemonOptions();
+  options.env["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=" + dir.path + "/no-bus-here";
+  expectFatal(options, "Failed to open connection to bus");
+}
+
+TEST_F(VoiceDaemonTest, NameRefusedWithoutThePolicyFileIsFatal) {
+  startBus(/*with_policy=*/false);
+  writeConf(confWithServers(""));
+  expectFatal(daemonOptions(), "Failed to get name");
+  pump(100);
+  EXPECT_TRUE(signalsNamed("registered").empty());
+}
+
+TEST_F(VoiceDaemonTest, SecondDaemonIsQueuedAndEnds) {
+  startBus();
+  writeConf(confWithServers(""));
+  ASSERT_TRUE(startDaemon());
+  const std::string owner = nameOwner();
+
+  expectFatal(daemonOptions(), "Got result code 2 from requesting name");
+
+  // The first one goes on serving, and only it announced itself.
+  Reply r = call("tts_stop", g_variant_new("(si)", "x", 0));
+  EXPECT_TRUE(r.ok && r.result) << r.error;
+  EXPECT_EQ(nameOwner(), owner);
+  pump(100);
+  ASSERT_EQ(signalsNamed("registered").size(), 1u);
+  EXPECT_EQ(signalsNamed("registered")[0].sender, owner);
+}
+
+TEST_F(VoiceDaemonTest, RegisteredOnceAndInterfaceAsPublished) {
+  startBus();
+  writeConf(confWithServers(""));
+  ASSERT_TRUE(startDaemon());
+  ASSERT_TRUE(waitForSignals("registered", 1, 20000));
+  // Later calls do not announce the object again.
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(call("asr_stop", g_variant_new("(si)", "", i)).ok);
+  pump(200);
+  ASSERT_EQ(signalsNamed("registered").size(), 1u);
+  EXPECT_EQ(signalsNamed("registered")[0].sender, nameOwner());
+  EXPECT_EQ(signalsNamed("registered")[0].args, "()");
+
+  GVariant *r = g_dbus_connection_call_sync(
+      client, "com.helvorand.tobrel.Voice", "/com/helvorand/tobrel/Voice",
+      "org.freedesktop.DBus.Introspectable", "Introspect", nullptr, G_VARIANT_TYPE("(s)"),
+      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+  ASSERT_NE(r, nullptr);
+  const gchar *xml;
+  g_variant_get(r, "(&s)", &xml);
+  GDBusNodeInfo *node = g_dbus_node_info_new_for_xml(xml, nullptr);
+  ASSERT_NE(node, nullptr) << xml;
+  GDBusInterfaceInfo *iface =
+      g_dbus_node_info_lookup_interface(node, "com.helvorand.tobrel.TobrelInterface");
+  ASSERT_NE(iface, nullptr) << xml;
+
+  auto args = [](GDBusArgInfo **list) {
+    std::string s;
+    for (GDBusArgInfo **a = list; a && *a; ++a) s += std::string((*a)->name) + ":" + (*a)->signature + " ";
+    return s;
+  };
+  struct Method {
+    const char *name, *in, *out;
+  };
+  const Method methods[] = {
+      {"tts_speak", "id:s text:s lang:s behaviour:i ", "result:b "},
+      {"tts_stop", "id:s behaviour:i ", "result:b "},
+      {"asr_start_file", "uid:s filename:s behaviour:i ", "result:b "},
+      {"asr_start_string", "uid:s grammar:s lang:s behaviour:i ", "result:b "},
+      {"asr_stop", "id:s behaviour:i ", "result:b "},
+  };
+  int method_count = 0;
+  for (GDBusMethodInfo **m = iface->methods; m && *m; ++m) ++method_count;
+  EXPECT_EQ(method_count, 5);
+  for (const Method &m : methods) {
+    GDBusMethodInfo *info = g_dbus_interface_info_lookup_method(iface, m.name);
+    ASSERT_NE(info, nullptr) << m.name;
+    EXPECT_EQ(args(info->in_args), m.in) << m.name;
+    EXPECT_EQ(args(info->out_args), m.out) << m.name;
+  }
+  struct Sig {
+    const char *name, *args;
+  };
+  // The bindings name signal arguments by position when they introspect a GObject signal.
+  const Sig sigs[] = {
+      {"asr_event", "sssi"},
+      {"tts_event", "si"},
+      {"asr_word", "s"},
+      {"registered", ""},
+  };
+  auto signature = [](GDBusArgInfo **list) {
+    std::string s;
+    for (GDBusArgInfo **a = list; a && *a; ++a) s += (*a)->signature;
+    return s;
+  };
+  int signal_count = 0;
+  for (GDBusSignalInfo **s = iface->signals; s && *s; ++s) ++signal_count;
+  EXPECT_EQ(signal_count, 4);
+  for (const Sig &s : sigs) {
+    GDBusSignalInfo *info = g_dbus_interface_info_lookup_signal(iface, s.name);
+    ASSERT_NE(info, nullptr) << s.name;
+    EXPECT_EQ(signature(info->args), s.args) << s.name;
+  }
+  EXPECT_EQ(iface->properties == nullptr || iface->properties[0] == nullptr, true);
+  g_dbus_node_info_unref(node);
+  g_variant_unref(r);
+}
+
+TEST_F(VoiceDaemonTest, IdleMethodsAnswerWithoutSignals) {
+  startBus();
+  writeConf(confWithServers("fr=http://127.0.0.1:9/fr"));
+  ASSERT_TRUE(startDaemon());
+  struct Case {
+    const char *method;
+    GVariant *args;
+    bool ok;
+    const char *logged;
+  };
+  const Case cases[] = {
+      {"tts_stop", g_variant_new("(si)", "", 0), true, "TTS STOP"},
+      {"tts_stop", g_variant_new("(si)", "some other id", -7), true, "TTS STOP"},
+      {"asr_stop", g_variant_new("(si)", "x", 123456), true, "ASR STOP"},
+      {"tts_speak", g_variant_new("(sssi)", "id-de", "Hallo", "de", 0), false, "wrong lang (de)"},
+      {"tts_speak", g_variant_new("(sssi)", "id-f", "Salut", "f", 0), false, "wrong lang (f)"},
+      {"tts_speak", g_variant_new("(sssi)", "id-empty", "Salut", "", 0), false, "wrong lang ()"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.method);
+    Reply r = call(c.method, c.args);
+    EXPECT_EQ(r.ok, c.ok) << r.error;
+    if (c.ok) EXPECT_TRUE(r.result);
+    else EXPECT_EQ(r.error.rfind(kDefaultError, 0), 0u) << r.error;
+    EXPECT_TRUE(daemon.waitForOutput(c.logged, 20000)) << c.logged;
+  }
+  pump(200);
+  EXPECT_TRUE(signalsNamed("tts_event").empty());
+  EXPECT_TRUE(signalsNamed("asr_event").empty());
+  EXPECT_TRUE(signalsNamed("asr_word").empty());
+  EXPECT_TRUE(daemon.running());
+  EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
+}
+
+// Until recognition sessions are built, both starts are refused and say why.
+TEST_F(VoiceDaemonTest, RecognitionStartsAreRefusedWhileUnavailable) {
+  startBus();
+  writeConf(confWithServers(""));
+  ASSERT_TRUE(startDaemon());
+  Reply by_string = call("asr_start_string", g_variant_new("(sssi)", "uid-1", "yes | no", "fr-FR", 0));
+  EXPECT_FALSE(by_string.ok);
+  EXPECT_EQ(by_string.error.rfind(kDefaultError, 0), 0u) << by_string.error;
+  Reply by_file = call("asr_start_file", g_variant_new("(ssi)", "uid-2", "/tmp/grammar.abnf", 1));
+  EXPECT_FALSE(by_file.ok);
+  EXPECT_TRUE(daemon.waitForOutput("session uid-2 refused", 20000));
+  EXPECT_TRUE(call("asr_stop", g_variant_new("(si)", "uid-1", 0)).result);
+  pump(200);
+  EXPECT_TRUE(signalsNamed("asr_event").empty());
+}
+
+TEST_F(VoiceDaemonTest, DebugVariableSetsTheSyslogThreshold) {
+  if (!tobrel::test::privateSyslogAvailable()) GTEST_SKIP() << "no private mount namespace";
+  struct Case {
+    const char *what;
+    std::optional<std::string> value;
+    bool debug_in_syslog;
+  };
+  const Case cases[] = {
+      {"unset", std::nullopt, false},
+      {"empty", std::string(), true},
+      {"zero", std::string("0"), true},
+  };
+  startBus();
+  // Without a recognition server the daemon logs its debug lines and ends by itself.
+  writeConf("[tts]\nfr=http://127.0.0.1:1/fr\n");
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    SpawnOptions options = daemonOptions();
+    options.env["TOBREL_DEBUG"] = c.value;
+    options.private_syslog = true;
+    DaemonProcess run;
+    EXPECT_TRUE(exitedWith(runToEnd(run, options), 255));
+    bool debug_seen = false, loading_seen = false;
+    for (const tobrel::test::SyslogLine &l : run.syslog(100)) {
+      EXPECT_EQ(l.ident, "Voice");
+      EXPECT_EQ(l.facility, LOG_LOCAL1);
+      if (l.message.rfind("Loading brick", 0) == 0) {
+        loading_seen = true;
+        EXPECT_EQ(l.priority, LOG_NOTICE);
+      }
+      if (l.message == "no server in voice.conf found") {
+        debug_seen = true;
+        EXPECT_EQ(l.priority, LOG_DEBUG);
+      }
+    }
+    EXPECT_TRUE(loading_seen);
+    EXPECT_EQ(debug_seen, c.debug_in_syslog);
+    // Standard output shows the debug lines whatever the threshold.
+    EXPECT_NE(run.output().find("no server in voice.conf found"), std::string::npos);
+  }
+}
+
+TEST_F(VoiceDaemonTest, PolicyLetsOnlyRootOwnTheNameButAnyoneCall) {
+  if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv missing";
+  startBus();
+  chmod(dir.path.c_str(), 0755);
+  writeConf(confWithServers(""));
+  chmod(confPath().c_str(), 0644);
+  const std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                              "--clear-groups"};
+  SpawnOptions options = daemonOptions();
+  options.argv.insert(options.argv.begin(), as_nobody.begin(), as_nobody.end());
+  expectFatal(options, "Failed to get name");
+
+  ASSERT_TRUE(startDaemon());
+  SpawnOptions send;
+  send.argv = as_nobody;
+  for (const char *a : {"/usr/bin/dbus-send", "--system", "--print-reply",
+                        "--dest=com.helvorand.tobrel.Voice", "/com/helvorand/tobrel/Voice",
+                        "com.helvorand.tobrel.TobrelInterface.tts_stop", "string:x", "int32:0"})
+    send.argv.push_back(a);
+  send.env["DBUS_SYSTEM_BUS_ADDRESS"] = bus->address();
+  DaemonProcess caller;
+  EXPECT_TRUE(exitedWith(runToEnd(caller, send), 0)) << caller.output();
+  EXPECT_NE(caller.output().find("boolean true"), std::string::npos) << caller.output();
+}
+
+TEST_F(VoiceDaemonTest, InstalledDaemonRunsWithItsPolicyAndLibrary) {
+  const std::string prefix = dir.path + "/prefix";
+  for (const char *component : {"tobrel-common", "voice"}) {
+    SpawnOptions install;
+    install.argv = {CMAKE_COMMAND_PATH, "--install", TOBREL_BINARY_DIR, "--component", component,
+                    "--prefix", prefix};
+    DaemonProcess run;
+    ASSERT_TRUE(exitedWith(runToEnd(run, install), 0)) << run.output();
+  }
+  const std::string policy = prefix + "/share/dbus-1/system.d/com.helvorand.tobrel.Voice.conf";
+  EXPECT_EQ(tobrel::test::readFile(policy), tobrel::test::readFile(VOICE_POLICY_FILE));
+
+  // The installed policy is the one the bus applies, and the installed program finds the
+  // installed library.
+  bus = std::make_unique<tobrel::test::PrivateBus>(std::vector<std::string>{policy});
+  ASSERT_TRUE(bus->ok()) << bus->error();
+  writeConf(confWithServers(""));
+  SpawnOptions options = daemonOptions();
+  options.argv = {prefix + "/bin/voice"};
+  options.env["LD_LIBRARY_PATH"] = std::nullopt;
+  DaemonProcess installed;
+  ASSERT_TRUE(installed.start(options));
+  ASSERT_TRUE(installed.waitForOutput("Successfully connected to SYSTEM bus", 30000))
+      << installed.output();
+  const std::string maps = tobrel::test::readFile("/proc/" + std::to_string(installed.pid()) + "/maps");
+  EXPECT_NE(maps.find(prefix + "/"), std::string::npos);
+  EXPECT_NE(maps.find("libtobrel-common.so.1"), std::string::npos);
+  GDBusConnection *c = voice_test::connectTo(bus->address());
+  ASSERT_NE(c, nullptr);
+  GVariant *r = nullptr;
+  for (int i = 0; i < 500 && !r; ++i) {
+    r = g_dbus_connection_call_sync(c, "com.helvorand.tobrel.Voice", "/com/helvorand/tobrel/Voice",
+                                    "com.helvorand.tobrel.TobrelInterface", "tts_stop",
+                                    g_variant_new("(si)", "", 0), G_VARIANT_TYPE("(b)"),
+                                    G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    if (!r) usleep(10000);
+  }
+  ASSERT_NE(r, nullptr) << installed.output();
+  g_variant_unref(r);
+  g_object_unref(c);
+}

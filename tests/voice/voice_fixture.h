@@ -1,0 +1,73 @@
+// Fixture for the voice daemon's tests: a private system-like bus that includes the daemon's
+// policy file, a voice.conf in a temporary folder, the real daemon binary, and a GDBus client
+// that calls its methods and records the signals it sends.
+#pragma once
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "private_bus.h"
+#include "daemon_process.h"
+
+namespace voice_test {
+
+// A conf with a recognition server, as start-up requires; [tts] is the caller's.
+std::string confWithServers(const std::string &tts_group);
+
+// A GDBus client connection to the bus at `address`, or nullptr.
+GDBusConnection *connectTo(const std::string &address);
+
+struct Reply {
+  bool ok = false;        // a method return (not an error reply)
+  bool result = false;    // its `result`
+  std::string error;      // error name and message of an error reply
+};
+
+struct Signal {
+  std::string sender;
+  std::string member;
+  std::string args;  // GVariant text, e.g. ('id-1', 4)
+};
+
+class VoiceDaemonTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts the bus (with or without the daemon's policy file) and connects the client.
+  void startBus(bool with_policy = true);
+  std::string confPath() const { return dir.path + "/voice.conf"; }
+  void writeConf(const std::string &text);
+  tobrel::test::SpawnOptions daemonOptions() const;
+  // Starts the daemon and waits until it owns its name; false when it ended or timed out.
+  bool startDaemon(tobrel::test::DaemonProcess &daemon, const tobrel::test::SpawnOptions &options);
+  bool startDaemon() { return startDaemon(daemon, daemonOptions()); }
+
+  // Runs a daemon that is expected to end by itself; its raw wait status, or -1 on time-out.
+  static int runToEnd(tobrel::test::DaemonProcess &run, const tobrel::test::SpawnOptions &options);
+  // Runs a daemon that must end through a fatal log with `line`.
+  static void expectFatal(const tobrel::test::SpawnOptions &options, const std::string &line);
+
+  Reply call(const char *method, GVariant *args);
+  // Lets the client's main context run, so that signals are recorded.
+  void pump(int ms);
+  // Waits until `count` signals named `member` were recorded.
+  bool waitForSignals(const std::string &member, size_t count, int timeout_ms);
+  std::vector<Signal> signalsNamed(const std::string &member) const;
+  std::string nameOwner();
+
+  tobrel::test::TempDir dir;
+  std::unique_ptr<tobrel::test::PrivateBus> bus;
+  GDBusConnection *client = nullptr;
+  std::vector<Signal> signals;
+  tobrel::test::DaemonProcess daemon;
+
+ private:
+  guint subscription_ = 0;
+};
+
+}  // namespace voice_test
