@@ -56,7 +56,9 @@ struct WrapperCase {
 
 const std::vector<Answer> kRemote = {{"(true,)", TRUE, ""}, {"(false,)", FALSE, ""}, {nullptr, FALSE, ""}};
 const std::vector<Answer> kStringAndRemote = {
-    {"('first', true)", TRUE, "out='first'"}, {"('second', false)", FALSE, "out='second'"}, {nullptr, FALSE, "out=untouched"}};
+    {"('first', true)", TRUE, "out='first'"},
+    {"('second', false)", FALSE, "out='second'"},
+    {nullptr, FALSE, "out=untouched"}};
 
 Invoke stringOut(gboolean (*wrapper)(DBusGProxy*, char**)) {
   return [wrapper](DBusGProxy* p, std::string& outs) {
@@ -67,7 +69,22 @@ Invoke stringOut(gboolean (*wrapper)(DBusGProxy*, char**)) {
   };
 }
 
+gboolean getStatus(DBusGProxy* p, std::string& outs) {
+  int a = kUntouchedInt, b = kUntouchedInt, c = kUntouchedInt;
+  gboolean r = controllerGetStatus(p, &a, &b, &c);
+  outs = show("a", a) + " " + show("b", b) + " " + show("c", c);
+  return r;
+}
+
+gboolean getState(DBusGProxy* p, std::string& outs) {
+  char* state = kUntouched;
+  gboolean r = connmanGetState(p, &state);
+  outs = show("state", state);
+  return r;
+}
+
 const WrapperCase kCases[] = {
+    // in-values differ from row to row and argument to argument, so a swapped argument fails.
     {"ledLight", 0, "light", "ss", "('led-1', 'red')", "b", kCommon,
      [](DBusGProxy* p, std::string&) { return ledLight(p, "led-1", "red"); }, kRemote},
     {"ledFade", 0, "fade", "ssi", "('led-2', 'blue', 300)", "b", kCommon,
@@ -130,12 +147,7 @@ const WrapperCase kCases[] = {
      },
      {{"(80, true)", TRUE, "state=80"}, {"(3, false)", FALSE, "state=3"}, {nullptr, FALSE, "state=untouched"}}},
     {"controllerGetStatus", 7, "get_status", "", "()", "iii", kCommon,
-     [](DBusGProxy* p, std::string& outs) {
-       int a = kUntouchedInt, b = kUntouchedInt, c = kUntouchedInt;
-       gboolean r = controllerGetStatus(p, &a, &b, &c);
-       outs = show("a", a) + " " + show("b", b) + " " + show("c", c);
-       return r;
-     },
+     getStatus,
      {{"(1, 2, 3)", TRUE, "a=1 b=2 c=3"}, {"(0, 0, 0)", TRUE, "a=0 b=0 c=0"},
       {nullptr, FALSE, "a=untouched b=untouched c=untouched"}}},
     {"controllerTakeControl", 7, "take_control", "", "()", "bs", kCommon,
@@ -152,12 +164,7 @@ const WrapperCase kCases[] = {
      [](DBusGProxy* p, std::string&) { return controllerReleaseControl(p, "tok-2"); },
      {{"()", TRUE, ""}, {nullptr, FALSE, ""}}},
     {"connmanGetState", 8, "GetProperties", "", "()", "a{sv}", kCommon,
-     [](DBusGProxy* p, std::string& outs) {
-       char* state = kUntouched;
-       gboolean r = connmanGetState(p, &state);
-       outs = show("state", state);
-       return r;
-     },
+     getState,
      {{"({'OfflineMode': <false>, 'State': <'online'>},)", TRUE, "state='online'"},
       {"({'OfflineMode': <false>},)", FALSE, "state=NULL"},
       // A "State" that holds no string is no state.
@@ -186,7 +193,8 @@ const WrapperCase kCases[] = {
     {"schedulerDeleteAllEntry", 11, "delete_all_entry", "", "()", "b",
      "Call to dbus_g_proxy_call delete_all_entry failed",
      [](DBusGProxy* p, std::string&) { return schedulerDeleteAllEntry(p); }, kRemote},
-    {"schedulerDeleteEntry", 11, "delete_entry", "s", "('sch-4',)", "b", "Call to dbus_g_proxy_call delete_entry failed",
+    {"schedulerDeleteEntry", 11, "delete_entry", "s", "('sch-4',)", "b",
+     "Call to dbus_g_proxy_call delete_entry failed",
      [](DBusGProxy* p, std::string&) { return schedulerDeleteEntry(p, "sch-4"); }, kRemote},
     {"t2tCanRing", 12, "t2t_can_ring", "b", "(true,)", "b", kCommon,
      [](DBusGProxy* p, std::string&) { return t2tCanRing(p, TRUE); }, kRemote},
@@ -197,7 +205,8 @@ const WrapperCase kCases[] = {
     {"t2tHangup", 12, "t2t_hangup", "", "()", "b", kCommon,
      [](DBusGProxy* p, std::string&) { return t2tHangup(p); }, kRemote},
     {"t2tUseAccount", 12, "t2t_use_account", "ssss", "('sip.example.org', 'user', 'secret', 'example.org')", "b",
-     kCommon, [](DBusGProxy* p, std::string&) { return t2tUseAccount(p, "sip.example.org", "user", "secret", "example.org"); },
+     kCommon,
+     [](DBusGProxy* p, std::string&) { return t2tUseAccount(p, "sip.example.org", "user", "secret", "example.org"); },
      kRemote},
     {"serialOpen", 13, "open", "si", "('/dev/ttyS1', 9600)", "b", kCommon,
      [](DBusGProxy* p, std::string&) { return serialOpen(p, "/dev/ttyS1", 9600); }, kRemote},
@@ -322,20 +331,10 @@ TEST_F(OnPrivateBus, ReplyOfTheWrongShapeIsAFailure) {
   } cases[] = {
       {4, "getTags", "b", "(true,)", stringOut(rfidGetTags), "out=untouched"},
       {7, "get_status", "ii", "(1, 2)",
-       [](DBusGProxy* p, std::string& outs) {
-         int a = kUntouchedInt, b = kUntouchedInt, c = kUntouchedInt;
-         gboolean r = controllerGetStatus(p, &a, &b, &c);
-         outs = show("a", a) + " " + show("b", b) + " " + show("c", c);
-         return r;
-       },
+       getStatus,
        "a=untouched b=untouched c=untouched"},
       {8, "GetProperties", "s", "('online',)",
-       [](DBusGProxy* p, std::string& outs) {
-         char* state = kUntouched;
-         gboolean r = connmanGetState(p, &state);
-         outs = show("state", state);
-         return r;
-       },
+       getState,
        "state=untouched"},
   };
   std::vector<std::string> args;
