@@ -3,11 +3,13 @@
 // checks the result, the out-values and the line printed on standard output.
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "devicebus.h"
-#include "private_bus.h"
+#include "devicebus_fixture.h"
+#include "process.h"
 
 namespace {
 
@@ -237,20 +239,23 @@ std::vector<std::string> serviceArgs(int module) {
 // A private bus, the caller's connection and the stand-in for one test.
 class OnPrivateBus : public testing::Test {
  protected:
+  OnPrivateBus() : bus_(openBusPolicy()) {}
   void SetUp() override {
-    ASSERT_TRUE(bus_.start());
-    connection_ = bus_.connect();
+    ASSERT_TRUE(useAsSystemBus(bus_));
+    connection_ = connectToSystemBus();
     ASSERT_NE(connection_, nullptr);
   }
   void TearDown() override {
     for (DBusGProxy* p : proxies_) g_object_unref(p);
     standin_.stop();
-    PrivateBus::closeConnection(connection_);
+    if (HasFailure()) std::cerr << "---- stand-in output ----\n" << standin_.output() << "----\n";
+    closeConnection(connection_);
   }
   bool startStandin(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {STANDIN_PATH, bus_.address()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return standin_.start(argv, "ready");
+    tobrel_test::SpawnOptions options;
+    options.argv = {STANDIN_PATH, bus_.address()};
+    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    return standin_.start(options) && standin_.waitForOutput("ready\n", 10000);
   }
   DBusGProxy* proxy(int module) {
     DBusGProxy* p = nullptr;
@@ -259,9 +264,9 @@ class OnPrivateBus : public testing::Test {
     return p;
   }
 
-  PrivateBus bus_;
+  tobrel_test::PrivateBus bus_;
   DBusGConnection* connection_ = nullptr;
-  Child standin_;
+  tobrel_test::Process standin_;
   std::vector<DBusGProxy*> proxies_;
 };
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "devicebus.h"
-#include "private_bus.h"
+#include "devicebus_fixture.h"
 
 namespace {
 
@@ -23,9 +23,9 @@ namespace {
 class ProxyOnBus : public testing::TestWithParam<ModuleNames> {};
 
 TEST_P(ProxyOnBus, MakesProxyForTheModulesNames) {
-  PrivateBus bus;
-  ASSERT_TRUE(bus.start());
-  DBusGConnection* connection = bus.connect();
+  tobrel_test::PrivateBus bus;
+  ASSERT_TRUE(useAsSystemBus(bus));
+  DBusGConnection* connection = connectToSystemBus();
   ASSERT_NE(connection, nullptr);
   const ModuleNames& m = GetParam();
   DBusGProxy* proxy = nullptr;
@@ -37,7 +37,7 @@ TEST_P(ProxyOnBus, MakesProxyForTheModulesNames) {
   EXPECT_STREQ(dbus_g_proxy_get_path(proxy), m.path);
   EXPECT_STREQ(dbus_g_proxy_get_interface(proxy), m.interface);
   g_object_unref(proxy);
-  PrivateBus::closeConnection(connection);
+  closeConnection(connection);
 }
 
 // dbus-glib makes no proxy without a connection: the line names the module's label and the
@@ -58,9 +58,9 @@ INSTANTIATE_TEST_SUITE_P(Modules, ProxyOnBus, testing::ValuesIn(kModuleNames),
                          });
 
 TEST(LoadProxy, NumbersOutsideTheTableLeaveTheVariableAlone) {
-  PrivateBus bus;
-  ASSERT_TRUE(bus.start());
-  DBusGConnection* connection = bus.connect();
+  tobrel_test::PrivateBus bus;
+  ASSERT_TRUE(useAsSystemBus(bus));
+  DBusGConnection* connection = connectToSystemBus();
   ASSERT_NE(connection, nullptr);
   for (int module : {-1, 15, INT_MIN, INT_MAX}) {
     SCOPED_TRACE(module);
@@ -72,19 +72,19 @@ TEST(LoadProxy, NumbersOutsideTheTableLeaveTheVariableAlone) {
     EXPECT_FALSE(made);
     EXPECT_EQ(proxy, before);
   }
-  PrivateBus::closeConnection(connection);
+  closeConnection(connection);
 }
 
 TEST(LoadProxy, NoVariableToStoreInIsAFailure) {
-  PrivateBus bus;
-  ASSERT_TRUE(bus.start());
-  DBusGConnection* connection = bus.connect();
+  tobrel_test::PrivateBus bus;
+  ASSERT_TRUE(useAsSystemBus(bus));
+  DBusGConnection* connection = connectToSystemBus();
   ASSERT_NE(connection, nullptr);
   gboolean made = TRUE;
   EXPECT_EQ(capturedStdout([&] { made = dbus_load_proxy(nullptr, 0, connection); }),
             "Failed to create proxy for LED Module\n");
   EXPECT_FALSE(made);
-  PrivateBus::closeConnection(connection);
+  closeConnection(connection);
 }
 
 GError* newError(const char* message) { return g_error_new_literal(g_quark_from_static_string("test"), 1, message); }

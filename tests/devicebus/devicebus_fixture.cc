@@ -1,84 +1,22 @@
-// A private bus and child processes for the devicebus tests.
-#include "private_bus.h"
+// The caller's side of the private bus for the devicebus tests (see devicebus_fixture.h).
+#include "devicebus_fixture.h"
 
 #include <dbus/dbus-glib-lowlevel.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
+std::vector<std::string> openBusPolicy() { return {BUS_POLICY}; }
 
-bool Child::start(const std::vector<std::string>& argv, const std::string& readyPrefix,
-                  const std::vector<std::string>& env) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  gchar** envp = g_get_environ();
-  for (const std::string& e : env) {
-    std::string::size_type eq = e.find('=');
-    envp = g_environ_setenv(envp, e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), TRUE);
-  }
-  GError* error = nullptr;
-  GPid pid = 0;
-  gboolean ok = g_spawn_async_with_pipes(nullptr, args.data(), envp, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr,
-                                         &pid, nullptr, &out_, nullptr, &error);
-  g_strfreev(envp);
-  if (!ok) {
-    ADD_FAILURE() << "cannot start " << argv[0] << ": " << error->message;
-    g_error_free(error);
+bool useAsSystemBus(const tobrel_test::PrivateBus& bus) {
+  if (!bus.ok()) {
+    ADD_FAILURE() << "no private bus: " << bus.error();
     return false;
   }
-  pid_ = pid;
-  std::string buffered;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::string::size_type nl;
-    while ((nl = buffered.find('\n')) != std::string::npos) {
-      std::string line = buffered.substr(0, nl);
-      buffered.erase(0, nl + 1);
-      if (line.compare(0, readyPrefix.size(), readyPrefix) == 0) {
-        readyLine_ = line;
-        return true;
-      }
-    }
-    struct pollfd p = {out_, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    char chunk[512];
-    ssize_t n = read(out_, chunk, sizeof chunk);
-    if (n <= 0) break;
-    buffered.append(chunk, static_cast<size_t>(n));
-  }
-  ADD_FAILURE() << argv[0] << " did not get ready";
-  stop();
-  return false;
-}
-
-void Child::stop() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    g_spawn_close_pid(pid_);
-    pid_ = 0;
-  }
-  if (out_ >= 0) {
-    close(out_);
-    out_ = -1;
-  }
-}
-
-bool PrivateBus::start() {
-  if (!daemon_.start({DBUS_DAEMON_PATH, "--config-file=" BUS_CONFIG, "--nofork", "--print-address=1"}, "unix:"))
-    return false;
-  address_ = daemon_.readyLine();
-  setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
   return true;
 }
 
-DBusGConnection* PrivateBus::connect() {
+DBusGConnection* connectToSystemBus() {
   GError* error = nullptr;
   DBusGConnection* connection = dbus_g_bus_get_private(DBUS_BUS_SYSTEM, nullptr, &error);
   if (connection == nullptr) {
@@ -91,7 +29,7 @@ DBusGConnection* PrivateBus::connect() {
   return connection;
 }
 
-void PrivateBus::closeConnection(DBusGConnection* connection) {
+void closeConnection(DBusGConnection* connection) {
   if (connection == nullptr) return;
   dbus_connection_close(dbus_g_connection_get_connection(connection));
   dbus_g_connection_unref(connection);
