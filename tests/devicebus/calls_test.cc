@@ -9,7 +9,7 @@
 
 #include "devicebus.h"
 #include "devicebus_fixture.h"
-#include "process.h"
+#include "daemon_process.h"
 
 namespace {
 
@@ -252,7 +252,7 @@ class OnPrivateBus : public testing::Test {
     closeConnection(connection_);
   }
   bool startStandin(const std::vector<std::string>& args) {
-    tobrel_test::SpawnOptions options;
+    tobrel::test::SpawnOptions options;
     options.argv = {STANDIN_PATH, bus_.address()};
     options.argv.insert(options.argv.end(), args.begin(), args.end());
     return standin_.start(options) && standin_.waitForOutput("ready\n", 10000);
@@ -264,9 +264,9 @@ class OnPrivateBus : public testing::Test {
     return p;
   }
 
-  tobrel_test::PrivateBus bus_;
+  tobrel::test::PrivateBus bus_;
   DBusGConnection* connection_ = nullptr;
-  tobrel_test::Process standin_;
+  tobrel::test::DaemonProcess standin_;
   std::vector<DBusGProxy*> proxies_;
 };
 

@@ -7,7 +7,7 @@
 
 std::vector<std::string> openBusPolicy() { return {BUS_POLICY}; }
 
-bool useAsSystemBus(const tobrel_test::PrivateBus& bus) {
+bool useAsSystemBus(const tobrel::test::PrivateBus& bus) {
   if (!bus.ok()) {
     ADD_FAILURE() << "no private bus: " << bus.error();
     return false;

@@ -15,7 +15,7 @@
 // A private system-like bus whose policy lets the stand-ins own any name and be called. Its
 // address becomes DBUS_SYSTEM_BUS_ADDRESS of this process and of the children it starts.
 std::vector<std::string> openBusPolicy();
-bool useAsSystemBus(const tobrel_test::PrivateBus& bus);
+bool useAsSystemBus(const tobrel::test::PrivateBus& bus);
 
 // A new registered connection to the system bus, closed again by closeConnection.
 DBusGConnection* connectToSystemBus();

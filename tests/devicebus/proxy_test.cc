@@ -23,7 +23,7 @@ namespace {
 class ProxyOnBus : public testing::TestWithParam<ModuleNames> {};
 
 TEST_P(ProxyOnBus, MakesProxyForTheModulesNames) {
-  tobrel_test::PrivateBus bus;
+  tobrel::test::PrivateBus bus;
   ASSERT_TRUE(useAsSystemBus(bus));
   DBusGConnection* connection = connectToSystemBus();
   ASSERT_NE(connection, nullptr);
@@ -58,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(Modules, ProxyOnBus, testing::ValuesIn(kModuleNames),
                          });
 
 TEST(LoadProxy, NumbersOutsideTheTableLeaveTheVariableAlone) {
-  tobrel_test::PrivateBus bus;
+  tobrel::test::PrivateBus bus;
   ASSERT_TRUE(useAsSystemBus(bus));
   DBusGConnection* connection = connectToSystemBus();
   ASSERT_NE(connection, nullptr);
@@ -76,7 +76,7 @@ TEST(LoadProxy, NumbersOutsideTheTableLeaveTheVariableAlone) {
 }
 
 TEST(LoadProxy, NoVariableToStoreInIsAFailure) {
-  tobrel_test::PrivateBus bus;
+  tobrel::test::PrivateBus bus;
   ASSERT_TRUE(useAsSystemBus(bus));
   DBusGConnection* connection = connectToSystemBus();
   ASSERT_NE(connection, nullptr);

@@ -10,7 +10,7 @@
 
 #include "devicebus.h"
 #include "devicebus_fixture.h"
-#include "process.h"
+#include "daemon_process.h"
 
 namespace {
 
@@ -22,18 +22,18 @@ class RealVoiceDaemon : public testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(useAsSystemBus(bus_));
-    tobrel_test::SpawnOptions web;
+    tobrel::test::SpawnOptions web;
     web.argv = {TTS_WEB_BINARY, "--record", dir_.path};
     ASSERT_TRUE(web_.start(web) && web_.waitForOutput("\n", 10000)) << web_.output();
     const std::string port = web_.output().substr(web_.output().find("PORT ") + 5);
     // The recognition server's port is closed: a recognition start cannot succeed.
-    tobrel_test::writeFile(dir_.path + "/voice.conf",
+    tobrel::test::writeFile(dir_.path + "/voice.conf",
                            "[tts]\nfr=http://127.0.0.1:" + port.substr(0, port.find('\n')) +
                                "/fr\n[asr]\nport=9\nnbserver=1\nserver0=127.0.0.1\n");
 
     connection_ = connectToSystemBus();
     ASSERT_NE(connection_, nullptr);
-    tobrel_test::SpawnOptions voice;
+    tobrel::test::SpawnOptions voice;
     voice.argv = {VOICE_BINARY};
     voice.env["TOBREL_VOICE_CONF"] = dir_.path + "/voice.conf";
     voice.env["TTS_STUB_DIR"] = dir_.path;
@@ -70,10 +70,10 @@ class RealVoiceDaemon : public testing::Test {
     return false;
   }
 
-  tobrel_test::TempDir dir_;
-  tobrel_test::PrivateBus bus_;
-  tobrel_test::Process web_;
-  tobrel_test::Process voice_;
+  tobrel::test::TempDir dir_;
+  tobrel::test::PrivateBus bus_;
+  tobrel::test::DaemonProcess web_;
+  tobrel::test::DaemonProcess voice_;
   DBusGConnection* connection_ = nullptr;
   DBusGProxy* proxy_ = nullptr;
 };
@@ -99,7 +99,7 @@ TEST_F(RealVoiceDaemon, SpeakReachesTheSpeechServiceOfItsLanguage) {
   EXPECT_EQ(capturedStdout([&] { result = ttsSpeak(proxy_, "tts-2", "Bonjour devicebus", "fr", 0); }), "");
   EXPECT_TRUE(result);
   ASSERT_TRUE(waitForFile(dir_.path + "/request-1.head")) << web_.output();
-  EXPECT_NE(tobrel_test::readFile(dir_.path + "/request-1.body").find("Bonjour devicebus"), std::string::npos);
+  EXPECT_NE(tobrel::test::readFile(dir_.path + "/request-1.body").find("Bonjour devicebus"), std::string::npos);
   EXPECT_TRUE(ttsStop(proxy_, "tts-2", 0));
 }
 
