@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <regex>
+#include <stdlib.h>
+
 #include <string>
 #include <vector>
 
@@ -53,9 +54,9 @@ struct Apps {
 // The lengths of the "TobrelVM buffer:%s : len:%d" lines, in order.
 std::vector<int> bufferLengths(const std::string& err) {
   std::vector<int> lengths;
-  static const std::regex pattern(" : len:([0-9]+)\n");
-  for (auto it = std::sregex_iterator(err.begin(), err.end(), pattern); it != std::sregex_iterator(); ++it) {
-    lengths.push_back(std::stoi((*it)[1]));
+  const std::string marker = " : len:";
+  for (size_t pos = err.find(marker); pos != std::string::npos; pos = err.find(marker, pos + 1)) {
+    lengths.push_back(atoi(err.c_str() + pos + marker.size()));
   }
   return lengths;
 }
