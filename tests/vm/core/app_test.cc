@@ -98,8 +98,14 @@ TEST(AppChild, UnreadableScriptsAbortTheChild) {
     std::function<void(const TempDir&)> build;
     const char* error;
   } cases[] = {
-      {"no main.js", [](const TempDir& d) { d.mkdir("app"); }, "\n: No such file or directory\n"},
-      {"main.js is a folder", [](const TempDir& d) { d.mkdir("app/main.js"); }, "\n: Is a directory\n"},
+      {"no main.js", [](const TempDir& d) { d.write("app/descriptor.xml", tobrel_test::kEmptyDescriptor); },
+       "\n: No such file or directory\n"},
+      {"main.js is a folder",
+       [](const TempDir& d) {
+         d.write("app/descriptor.xml", tobrel_test::kEmptyDescriptor);
+         d.mkdir("app/main.js");
+       },
+       "\n: Is a directory\n"},
       {"included file missing", [](const TempDir& d) { writeApp(d, "app", "include('nope.js');"); },
        "\n: No such file or directory\n"},
       {"include of the app folder itself", [](const TempDir& d) { writeApp(d, "app", "include('');"); },
