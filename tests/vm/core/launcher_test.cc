@@ -241,3 +241,23 @@ TEST(LauncherChildren, AnAppThatExhaustsItsHeapLeavesTheOthersAndTheLauncher) {
   RunResult r = launcher->wait(kWaitMs);
   EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
 }
+
+TEST(LauncherChildren, AFailedForkIsNotCounted) {
+  Apps apps;
+  RunOptions options = tobrel_test::launcherRunOptions();
+  options.env.push_back(std::string("LD_PRELOAD=") + FORK_FAILS_PRELOAD);
+  options.env.push_back("TOBREL_FAILING_FORKS=3");
+  // A sanitizer runtime must come first; the preloaded library is not instrumented.
+  const char* asan = getenv("ASAN_OPTIONS");
+  options.env.push_back(std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":verify_asan_link_order=0");
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), options);
+  const pid_t pid = launcher->pid();
+  launcher->write("idle\nidle\nidle\n");
+  ASSERT_TRUE(launcher->waitUntil([&] { return countOf(launcher->err(), "MESSAGE: nbChild 0\n") == 3; }, kWaitMs))
+      << launcher->err();
+  EXPECT_TRUE(tobrel_test::childrenOf(pid).empty());
+  launcher->write("idle\nidle\nidle\nidle\n");
+  ASSERT_TRUE(launcher->waitFor(Stream::kOut, kRefusal, kWaitMs)) << launcher->err();
+  EXPECT_EQ(running(pid).size(), 3u);
+  EXPECT_EQ(countOf(launcher->out(), kRefusal), 1);
+}
