@@ -6,6 +6,7 @@
 
 #include <stdlib.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,15 @@ struct Apps {
   }
   TempDir dir;
 };
+
+// Threads of a process, from /proc/<pid>/status.
+int threadsOf(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Threads:", 0) == 0) return atoi(line.c_str() + 8);
+  }
+  return -1;
+}
 
 // The lengths of the "TobrelVM buffer:%s : len:%d" lines, in order.
 std::vector<int> bufferLengths(const std::string& err) {
@@ -168,6 +178,9 @@ TEST(LauncherChildren, AtMostThreeAcceptsAgainAfterOneEndsAndEndOfInputLeavesThe
   const pid_t pid = launcher->pid();
   launcher->write("idle\nidle\nidle\n");
   ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << launcher->err();
+  // The engine runs single-threaded: nothing is lost at fork, in the launcher or in an app.
+  EXPECT_EQ(threadsOf(pid), 1);
+  for (pid_t app : running(pid)) EXPECT_EQ(threadsOf(app), 1);
   launcher->write("idle\n");
   ASSERT_TRUE(launcher->waitFor(Stream::kOut, kRefusal, kWaitMs));
   EXPECT_THAT(launcher->err(), HasSubstr("MESSAGE: nbChild 3\n"));
