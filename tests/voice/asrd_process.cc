@@ -74,14 +74,13 @@ std::string sessionField(const std::string &line, const std::string &name) {
   return "";
 }
 
-std::string toHex(const std::string &bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out.empty() ? "-" : out;
+std::string sessionBytes(const std::string &line, const std::string &name) {
+  const std::string hex = sessionField(line, name);
+  std::string bytes;
+  if (hex == "-") return bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
 }
 
 int unusedPort() {

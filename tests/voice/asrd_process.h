@@ -28,7 +28,7 @@ class AsrdProcess {
 
 // A field of a session line, e.g. field(line, "frames") for "... frames 3 ...".
 std::string sessionField(const std::string &line, const std::string &name);
-// Lowercase hexadecimal of bytes, as asrd prints grammars ("-" for none).
-std::string toHex(const std::string &bytes);
+// The bytes of a field that asrd prints in hexadecimal (the grammar; "-" for none).
+std::string sessionBytes(const std::string &line, const std::string &name);
 // An address on 127.0.0.1 where nothing listens (a port just bound and released).
 int unusedPort();
