@@ -442,6 +442,29 @@ TEST(AudioDevice, AReadGathersAWholeBufferFromPieces) {
   close(fds[0]);
 }
 
+TEST(AudioDevice, AnInterruptedReadIsResumed) {
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  // The read blocks on an empty pipe; a signal without SA_RESTART interrupts it before data come.
+  struct sigaction action = {};
+  action.sa_handler = onAlarm;
+  sigaction(SIGALRM, &action, nullptr);
+  struct itimerval timer = {};
+  timer.it_value.tv_usec = 30000;
+  setitimer(ITIMER_REAL, &timer, nullptr);
+  std::thread writer([&] {
+    usleep(150000);
+    const std::string data(2048, 'z');
+    ASSERT_EQ(2048, write(fds[1], data.data(), data.size()));
+  });
+  std::string got(2048, '\0');
+  EXPECT_TRUE(audioReadFull(fds[0], &got[0], got.size()));
+  EXPECT_EQ(std::string(2048, 'z'), got);
+  writer.join();
+  close(fds[0]);
+  close(fds[1]);
+}
+
 // ---- OSS set-up ----
 
 struct ControlCall {
@@ -523,6 +546,104 @@ TEST(AsrGrammarText, WrapsStringsUnlessHttpStartsThem) {
     const std::string text = asrGrammarText(c.grammar, "fr");
     EXPECT_EQ(c.unchanged ? std::string(c.grammar) : abnfHead + c.grammar + ";\r\n", text);
   }
+}
+
+// ---- servers, connecting and waiting (the object's fields only; no signal involved) ----
+
+// The recognition fields of a daemon object over a voice.conf text.
+struct Servers {
+  VoiceObject voice = {};
+  explicit Servers(const std::string &conf) {
+    voice.conf_file = g_key_file_new();
+    EXPECT_TRUE(g_key_file_load_from_data(voice.conf_file, conf.data(), conf.size(),
+                                          G_KEY_FILE_NONE, nullptr));
+  }
+  ~Servers() {
+    if (voice.asr_socket != 0) close(voice.asr_socket);
+    if (voice.asr_uid != nullptr) g_string_free(voice.asr_uid, TRUE);
+    g_free(voice.asr_server);
+    g_key_file_free(voice.conf_file);
+  }
+};
+
+TEST(AsrServers, SetUpNeedsAServerUnderThePickedKey) {
+  const struct {
+    const char *conf;
+    int result;
+  } cases[] = {
+      {"[asr]\nport=4000\nnbserver=2\nserver0=a\nserver1=b\n", 0},
+      {"[asr]\nport=4000\nnbserver=1\nserver0=a\n", 0},
+      {"[asr]\nport=4000\n", 3},
+      {"[asr]\nport=4000\nnbserver=zwei\nserver0=a\n", 3},
+      {"[asr]\nport=4000\nnbserver=0\nserver0=a\n", 3},
+      // A negative count could never be connected to: refused like none.
+      {"[asr]\nport=4000\nnbserver=-2\nserver0=a\nserver1=b\n", 3},
+      {"[asr]\nport=4000\nnbserver=1\nserver1=a\n", 3},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.conf);
+    Servers servers(c.conf);
+    LogCapture log;
+    EXPECT_EQ(c.result, asrInit(&servers.voice));
+    EXPECT_EQ(0, servers.voice.asr_socket);
+    ASSERT_NE(nullptr, servers.voice.asr_uid);
+    EXPECT_EQ(c.result == 3, log.contains("no server in voice.conf found"));
+    if (c.result == 0) {
+      EXPECT_EQ(4000, servers.voice.asr_port);
+      EXPECT_GE(servers.voice.asr_server_index, 0);
+      EXPECT_LT(servers.voice.asr_server_index, servers.voice.nbserver);
+    }
+  }
+}
+
+TEST(AsrServers, ConnectTriesEachServerOnceInTurnAndSkipsAMissingKey) {
+  AsrdProcess server({"--answer=never"});
+  // server1 has no key: it counts as a failed look-up, and the turn goes on to server2.
+  Servers servers("[asr]\nport=" + std::to_string(server.port()) +
+                  "\nnbserver=4\nserver0=127.0.0.2\nserver2=127.0.0.1\nserver3=127.0.0.3\n");
+  servers.voice.nbserver = 4;
+  servers.voice.asr_port = server.port();
+  servers.voice.asr_server_index = 3;
+  servers.voice.asr_server = g_strdup("127.0.0.3");
+  LogCapture log;
+  ASSERT_EQ(0, asrConnect(&servers.voice));
+  EXPECT_NE(0, servers.voice.asr_socket);
+  EXPECT_EQ(2, servers.voice.asr_server_index);
+  EXPECT_STREQ("127.0.0.1", servers.voice.asr_server);
+  EXPECT_TRUE(log.contains("try connection 4/4"));
+  EXPECT_FALSE(log.contains("try connection 5/4"));
+  EXPECT_TRUE(log.contains("nslookup failed on ''"));
+  EXPECT_EQ(2u, log.startingWith("connect failed on '127.0.0.").size());
+  close(servers.voice.asr_socket);
+  servers.voice.asr_socket = 0;
+
+  // Every server down: each tried once, and the turn ends where it began.
+  Servers down("[asr]\nnbserver=2\nserver0=127.0.0.2\nserver1=127.0.0.3\n");
+  down.voice.nbserver = 2;
+  down.voice.asr_port = server.port();
+  down.voice.asr_server_index = 1;
+  down.voice.asr_server = g_strdup("127.0.0.3");
+  LogCapture downLog;
+  EXPECT_EQ(-1, asrConnect(&down.voice));
+  EXPECT_EQ(0, down.voice.asr_socket);
+  EXPECT_EQ(1, down.voice.asr_server_index);
+  EXPECT_TRUE(downLog.contains("try connection 3/2"));
+}
+
+TEST(AsrServers, AWaitInterruptedByASignalIsNotALostConnection) {
+  SocketPair pair;
+  Servers servers("[asr]\n");
+  servers.voice.asr_socket = pair.ours;
+  struct sigaction action = {};
+  action.sa_handler = onAlarm;
+  sigaction(SIGALRM, &action, nullptr);
+  struct itimerval timer = {};
+  timer.it_value.tv_usec = 500;  // inside the 2 ms wait
+  setitimer(ITIMER_REAL, &timer, nullptr);
+  EXPECT_EQ(1, asrWaitSocket(&servers.voice));
+  pair.write("x");
+  EXPECT_EQ(0, asrWaitSocket(&servers.voice));
+  servers.voice.asr_socket = 0;
 }
 
 }  // namespace
