@@ -21,6 +21,7 @@
 #include "asr_internal.h"
 #include "asr_link.h"
 #include "audio_device.h"
+#include "platform.h"
 
 using net::zolvek::asr::message::AsrMsg;
 using net::zolvek::asr::message::OK;
@@ -32,7 +33,8 @@ constexpr size_t kCaptureBytes = 2048;  // 128 ms at 16000 samples a second
 constexpr long kWaitMicroseconds = 2000;
 
 void emitAsrEvent(VoiceObject *self, const char *text, const char *detail, int value) {
-  g_signal_emit_by_name(self, "asr_event", self->asr_uid->str, text, detail, value);
+  g_signal_emit(self, VOICE_OBJECT_GET_CLASS(self)->asr_event, 0, self->asr_uid->str, text, detail,
+                value);
 }
 
 // Reads the host of the current index; a missing key leaves no host, which connecting then
@@ -200,7 +202,7 @@ int asrStartSession(VoiceObject *self, const char *uid, const char *grammar, con
     g_debug("asr server connection FAIL");
     return failStart(self, -2);
   }
-  const int fd = audioDevice().open(kAudioDevicePath);
+  const int fd = audioDevice().open(voicePlatform().audio_device);
   if (fd < 0) {
     g_debug("asr server cant open /dev/audio");
     return failStart(self, -3);

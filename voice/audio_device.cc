@@ -10,8 +10,6 @@
 
 #include <cstdlib>
 
-const char kAudioDevicePath[] = "/dev/audio";
-
 namespace {
 
 int realOpen(const char *path) { return ::open(path, O_RDONLY); }

@@ -1,5 +1,6 @@
 // The capture device behind a small table of operations, so the recognition pump can run where
-// no sound card exists. The default is the OSS device itself; see audioDevice() for the test seam.
+// no sound card exists. The default is the OSS device at the platform's path (/dev/audio); see
+// audioDevice() for the test seam.
 #pragma once
 
 #include <sys/types.h>
@@ -12,8 +13,6 @@ struct AudioDevice {
   ssize_t (*read)(int fd, void *buffer, size_t size);
   int (*close)(int fd);
 };
-
-extern const char kAudioDevicePath[];  // "/dev/audio"
 
 // The device in use. Chosen once: when the environment variable TOBREL_AUDIO_CAPTURE_FILE names a
 // file (set only by tests), opening the device opens that file instead, its bytes are delivered

@@ -283,7 +283,9 @@ TEST_F(AsrDaemonTest, FailedStartsAnswerAnErrorAndSignalCancel) {
     EXPECT_NE(std::string::npos, run.output().find(c.logged)) << run.output();
     const std::string session = server.nextSession(c.connected ? 3000 : 300);
     EXPECT_EQ(c.connected, !session.empty()) << session;
-    if (c.connected) EXPECT_EQ("0", sessionField(session, "grammars")) << session;
+    if (c.connected) {
+      EXPECT_EQ("0", sessionField(session, "grammars")) << session;
+    }
     pump(100);
     EXPECT_EQ(1u, asrEvents().size());
     run.stop();

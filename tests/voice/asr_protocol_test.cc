@@ -25,6 +25,7 @@
 #include "asr_link.h"
 #include "asrd_process.h"
 #include "audio_device.h"
+#include "platform.h"
 
 using net::zolvek::asr::message::AsrMsg;
 using net::zolvek::asr::message::NOMATCH;
@@ -390,9 +391,10 @@ TEST(AsrConversation, TheStandInNeverAnswersWhenToldNot) {
 
 TEST(AudioDevice, TheDefaultIsTheOssDevice) {
   unsetenv("TOBREL_AUDIO_CAPTURE_FILE");
-  EXPECT_STREQ("/dev/audio", kAudioDevicePath);
+  unsetenv("TOBREL_VOICE_AUDIO_DEVICE");
+  EXPECT_STREQ("/dev/audio", voicePlatform().audio_device);
   // Nothing of the test seam is in use: the real device is absent on this machine.
-  EXPECT_EQ(-1, audioDevice().open(kAudioDevicePath));
+  EXPECT_EQ(-1, audioDevice().open(voicePlatform().audio_device));
 }
 
 TEST(AudioDevice, ACaptureFileIsDeliveredAtTheDevicesPace) {
@@ -406,7 +408,7 @@ TEST(AudioDevice, ACaptureFileIsDeliveredAtTheDevicesPace) {
 
   const AudioDevice &device = audioDevice();
   const gint64 start = g_get_monotonic_time();
-  const int fd = device.open(kAudioDevicePath);
+  const int fd = device.open("/dev/audio");
   ASSERT_GE(fd, 0);
   int value = AFMT_MU_LAW;
   EXPECT_EQ(0, device.control(fd, SNDCTL_DSP_SETFMT, &value));

@@ -1,0 +1,43 @@
+// tobrel-common: GLib's default log handler writing to syslog under the caller's threshold,
+// with every message above the error level echoed on standard output.
+#include "tobrel-common.h"
+
+#include <stdio.h>
+#include <syslog.h>
+
+namespace {
+
+// GLib levels to syslog priorities; several level bits at once, or none, count as a notice.
+int log_level_to_priority(GLogLevelFlags level) {
+  switch (level & ~(G_LOG_FLAG_RECURSION | G_LOG_FLAG_FATAL)) {
+    case G_LOG_LEVEL_ERROR:
+    case G_LOG_LEVEL_CRITICAL:
+      return LOG_ERR;
+    case G_LOG_LEVEL_WARNING:
+      return LOG_WARNING;
+    case G_LOG_LEVEL_MESSAGE:
+      return LOG_NOTICE;
+    case G_LOG_LEVEL_INFO:
+      return LOG_INFO;
+    case G_LOG_LEVEL_DEBUG:
+      return LOG_DEBUG;
+    default:
+      return LOG_NOTICE;
+  }
+}
+
+}  // namespace
+
+extern "C" void init_tobrel_log(const char *ident, gint *threshold) {
+  openlog(ident, LOG_PID | LOG_CONS | LOG_NDELAY, LOG_LOCAL1);
+  g_log_set_default_handler(g_log_handler, threshold);
+}
+
+extern "C" void g_log_handler(const gchar * /*log_domain*/, GLogLevelFlags log_level,
+                              const gchar *message, gpointer user_data) {
+  const int priority = log_level_to_priority(log_level);
+  if (priority <= *static_cast<const gint *>(user_data)) syslog(priority, "%s", message);
+  // The echo looks at the level value whole, flags included: only an error-level message
+  // without the fatal flag stays off standard output.
+  if (static_cast<int>(log_level) > 5) puts(message);
+}

@@ -1,0 +1,189 @@
+// tobrel-common's routing, observed the way a daemon's users see it: real syslog datagrams on a
+// private /dev/log, and the process's standard output.
+#include <gtest/gtest.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "private_syslog.h"
+#include "tobrel-common.h"
+
+using tobrel_test::CapturedRun;
+using tobrel_test::runWithPrivateSyslog;
+using tobrel_test::SyslogLine;
+
+namespace {
+
+class LogRouting : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!tobrel_test::privateSyslogAvailable()) GTEST_SKIP() << "no private mount namespace";
+  }
+};
+
+std::vector<std::string> lines(const std::string &out) {
+  std::vector<std::string> v;
+  std::istringstream in(out);
+  for (std::string l; std::getline(in, l);) v.push_back(l);
+  return v;
+}
+
+const SyslogLine *find(const CapturedRun &run, const std::string &message) {
+  for (const SyslogLine &l : run.syslog)
+    if (l.message == message) return &l;
+  return nullptr;
+}
+
+// One message of each level; GLib's own API for all but the error level, which GLib always
+// makes fatal, so it is handed to the handler the way GLib would (value 6) without the abort.
+// Values GLib's API will not pass (several level bits, none) go to the handler directly too.
+struct Level {
+  int flags;  // as an int: user-defined levels lie outside the C++ range of GLogLevelFlags
+  const char *text;
+  int priority;
+  bool via_glib;
+};
+const Level kLevels[] = {
+    {G_LOG_LEVEL_ERROR | G_LOG_FLAG_FATAL, "an error", LOG_ERR, false},
+    {G_LOG_LEVEL_CRITICAL, "a critical", LOG_ERR, true},
+    {G_LOG_LEVEL_WARNING, "a warning", LOG_WARNING, true},
+    {G_LOG_LEVEL_MESSAGE, "a message", LOG_NOTICE, true},
+    {G_LOG_LEVEL_INFO, "an info", LOG_INFO, true},
+    {G_LOG_LEVEL_DEBUG, "a debug", LOG_DEBUG, true},
+    {G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE, "two level bits", LOG_NOTICE, false},
+    {1 << G_LOG_LEVEL_USER_SHIFT, "a user level", LOG_NOTICE, true},
+    {0, "no level bit", LOG_NOTICE, false},
+};
+
+void logEveryLevel(gint threshold_value) {
+  static gint threshold;
+  threshold = threshold_value;
+  init_tobrel_log("LevelTest", &threshold);
+  for (const Level &l : kLevels) {
+    if (l.via_glib)
+      g_log(nullptr, GLogLevelFlags(l.flags), "%s", l.text);
+    else
+      g_log_handler(nullptr, GLogLevelFlags(l.flags), l.text, &threshold);
+  }
+}
+
+}  // namespace
+
+TEST_F(LogRouting, PriorityOfEachLevelUnderThresholds) {
+  for (gint threshold : {7, 5, 0}) {
+    SCOPED_TRACE("threshold " + std::to_string(threshold));
+    CapturedRun run = runWithPrivateSyslog([threshold] { logEveryLevel(threshold); });
+    ASSERT_TRUE(WIFEXITED(run.wait_status) && WEXITSTATUS(run.wait_status) == 0);
+    size_t expected = 0;
+    for (const Level &l : kLevels) {
+      SCOPED_TRACE(l.text);
+      const SyslogLine *got = find(run, l.text);
+      if (l.priority <= threshold) {
+        ++expected;
+        ASSERT_NE(got, nullptr);
+        EXPECT_EQ(got->priority, l.priority);
+      } else {
+        EXPECT_EQ(got, nullptr);
+      }
+    }
+    EXPECT_EQ(run.syslog.size(), expected);
+    // Standard output does not depend on the threshold: every one of these values exceeds 5
+    // but the last, which carries no level bit at all.
+    std::vector<std::string> want;
+    for (const Level &l : kLevels)
+      if (l.flags > 5) want.push_back(l.text);
+    EXPECT_EQ(lines(run.out), want);
+  }
+}
+
+TEST_F(LogRouting, EchoOnStandardOutputFollowsTheWholeLevelValue) {
+  struct Case {
+    int value;
+    bool echoed;
+  };
+  const Case cases[] = {
+      {G_LOG_LEVEL_ERROR, false},                                           // 4
+      {G_LOG_LEVEL_ERROR | G_LOG_FLAG_RECURSION, false},                    // 5
+      {G_LOG_LEVEL_ERROR | G_LOG_FLAG_FATAL, true},                         // 6
+      {G_LOG_LEVEL_ERROR | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION, true},  // 7
+      {G_LOG_LEVEL_CRITICAL, true},
+      {G_LOG_LEVEL_WARNING, true},
+      {G_LOG_LEVEL_MESSAGE, true},
+      {G_LOG_LEVEL_INFO, true},
+      {G_LOG_LEVEL_DEBUG, true},
+      {G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE, true},
+  };
+  CapturedRun run = runWithPrivateSyslog([&cases] {
+    static gint threshold = LOG_DEBUG;
+    init_tobrel_log("EchoTest", &threshold);
+    for (const Case &c : cases)
+      g_log_handler("AnyDomain", GLogLevelFlags(c.value), ("value " + std::to_string(c.value)).c_str(),
+                    &threshold);
+  });
+  std::vector<std::string> want;
+  for (const Case &c : cases)
+    if (c.echoed) want.push_back("value " + std::to_string(c.value));
+  EXPECT_EQ(lines(run.out), want);
+  // The error level reaches syslog at LOG_ERR whatever its flags.
+  for (int v = 4; v <= 7; ++v) {
+    const SyslogLine *l = find(run, "value " + std::to_string(v));
+    ASSERT_NE(l, nullptr) << v;
+    EXPECT_EQ(l->priority, LOG_ERR);
+  }
+}
+
+TEST_F(LogRouting, IdentityFacilityAndPid) {
+  CapturedRun run = runWithPrivateSyslog([] {
+    static gint threshold = LOG_NOTICE;
+    init_tobrel_log("Voice", &threshold);
+    g_message("hello %d", static_cast<int>(getpid()));
+  });
+  ASSERT_EQ(run.syslog.size(), 1u);
+  const SyslogLine &l = run.syslog[0];
+  EXPECT_EQ(l.facility, LOG_LOCAL1);
+  EXPECT_EQ(l.priority, LOG_NOTICE);
+  EXPECT_EQ(l.ident, "Voice");
+  EXPECT_EQ(l.message, "hello " + std::to_string(l.pid));
+}
+
+TEST_F(LogRouting, MessageTextIsWrittenUnchangedAndDomainNowhere) {
+  const std::string tricky = "100% of %s and %d and %n stay";
+  CapturedRun run = runWithPrivateSyslog([&tricky] {
+    static gint threshold = LOG_DEBUG;
+    init_tobrel_log("FormatTest", &threshold);
+    g_log("GLib-GObject", G_LOG_LEVEL_WARNING, "%s", tricky.c_str());
+    g_log(nullptr, G_LOG_LEVEL_DEBUG, "%s", tricky.c_str());
+    g_log("MyDomain", G_LOG_LEVEL_MESSAGE, "trailing newline\n");
+  });
+  ASSERT_EQ(run.syslog.size(), 3u);
+  EXPECT_EQ(run.syslog[0].message, tricky);
+  EXPECT_EQ(run.syslog[0].priority, LOG_WARNING);
+  EXPECT_EQ(run.syslog[1].message, tricky);
+  EXPECT_EQ(run.syslog[1].priority, LOG_DEBUG);
+  EXPECT_EQ(run.syslog[2].message.rfind("trailing newline", 0), 0u);
+  EXPECT_EQ(run.out, tricky + "\n" + tricky + "\ntrailing newline\n\n");
+  for (const SyslogLine &l : run.syslog) {
+    EXPECT_EQ(l.raw.find("GLib-GObject"), std::string::npos);
+    EXPECT_EQ(l.raw.find("MyDomain"), std::string::npos);
+  }
+}
+
+TEST_F(LogRouting, ThresholdIsReadAgainForEveryMessage) {
+  CapturedRun run = runWithPrivateSyslog([] {
+    static gint threshold = LOG_DEBUG;
+    init_tobrel_log("ThresholdTest", &threshold);
+    g_debug("first");
+    threshold = LOG_NOTICE;
+    g_debug("second");
+    g_message("third");
+    threshold = LOG_DEBUG;
+    g_debug("fourth");
+    threshold = -1;
+    g_critical("fifth");
+  });
+  std::vector<std::string> got;
+  for (const SyslogLine &l : run.syslog) got.push_back(l.message);
+  EXPECT_EQ(got, (std::vector<std::string>{"first", "third", "fourth"}));
+  EXPECT_EQ(lines(run.out), (std::vector<std::string>{"first", "second", "third", "fourth", "fifth"}));
+}

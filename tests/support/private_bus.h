@@ -1,0 +1,34 @@
+// Test support: a private dbus-daemon per test, configured like a system bus (owning any name
+// is denied, method calls too, unless an included policy file opens a hole).
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace tobrel_test {
+
+class PrivateBus {
+ public:
+  // `policy_files` are included in the bus configuration, as the system bus includes the files
+  // of its system.d folder.
+  explicit PrivateBus(const std::vector<std::string> &policy_files = {});
+  ~PrivateBus();
+  PrivateBus(const PrivateBus &) = delete;
+  PrivateBus &operator=(const PrivateBus &) = delete;
+
+  bool ok() const { return !address_.empty(); }
+  const std::string &error() const { return error_; }
+  // The address to give clients, e.g. as DBUS_SYSTEM_BUS_ADDRESS.
+  const std::string &address() const { return address_; }
+  const std::string &dir() const { return dir_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string dir_;
+  std::string address_;
+  std::string error_;
+};
+
+}  // namespace tobrel_test

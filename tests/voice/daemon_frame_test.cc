@@ -1,0 +1,295 @@
+// The voice daemon's frame, through a real bus: start-up outcomes, the name and its policy,
+// the `registered` signal, the interface, and how the five methods answer while idle.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <syslog.h>
+
+#include "voice_fixture.h"
+
+using tobrel_test::Process;
+using tobrel_test::SpawnOptions;
+using voice_test::confWithServers;
+using voice_test::Reply;
+using voice_test::VoiceDaemonTest;
+
+namespace {
+
+const char kDefaultError[] = "org.freedesktop.DBus.GLib.ErrorError";
+
+bool endedBySignal(int status) { return WIFSIGNALED(status); }
+bool exitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+}  // namespace
+
+TEST_F(VoiceDaemonTest, BadConfigurationEndsWithStatus255BeforeTakingTheName) {
+  struct Case {
+    const char *what;
+    const char *conf;  // nullptr: no file at all
+    std::vector<std::string> logged;
+  };
+  const Case cases[] = {
+      {"missing file", nullptr, {"No such file or directory"}},
+      {"not a key file", "this is not a key file\n", {"not a key-value pair"}},
+      {"no recognition server", "[tts]\nfr=http://127.0.0.1:1/fr\n",
+       {"nbserver 0", "no server in voice.conf found", "ASR init FAIL3"}},
+      // The first server is drawn at random: only a count without any key fails every time.
+      {"server count without its keys", "[asr]\nport=1\nnbserver=2\n",
+       {"nbserver 2", "no server in voice.conf found", "ASR init FAIL3"}},
+      {"server key with a zero count", "[asr]\nport=1\nnbserver=0\nserver0=127.0.0.1\n",
+       {"no server in voice.conf found", "ASR init FAIL3"}},
+  };
+  startBus();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    unlink(confPath().c_str());
+    if (c.conf) writeConf(c.conf);
+    Process run;
+    ASSERT_TRUE(run.start(daemonOptions()));
+    int status = 0;
+    ASSERT_TRUE(run.wait(10000, &status));
+    EXPECT_TRUE(exitedWith(status, 255)) << status;
+    const std::string out = run.output();
+    EXPECT_NE(out.find("Successfully connected to SYSTEM bus"), std::string::npos) << out;
+    for (const std::string &line : c.logged) EXPECT_NE(out.find(line), std::string::npos) << out;
+    EXPECT_EQ(nameOwner(), "");
+  }
+  EXPECT_TRUE(signals.empty());
+}
+
+TEST_F(VoiceDaemonTest, UnreachableBusIsFatal) {
+  writeConf(confWithServers(""));
+  SpawnOptions options = daemonOptions();
+  options.env["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=" + dir.path + "/no-bus-here";
+  Process run;
+  ASSERT_TRUE(run.start(options));
+  int status = 0;
+  ASSERT_TRUE(run.wait(10000, &status));
+  EXPECT_TRUE(endedBySignal(status)) << status;
+  EXPECT_NE(run.output().find("Failed to open connection to bus"), std::string::npos)
+      << run.output();
+}
+
+TEST_F(VoiceDaemonTest, NameRefusedWithoutThePolicyFileIsFatal) {
+  startBus(/*with_policy=*/false);
+  writeConf(confWithServers(""));
+  Process run;
+  ASSERT_TRUE(run.start(daemonOptions()));
+  int status = 0;
+  ASSERT_TRUE(run.wait(10000, &status));
+  EXPECT_TRUE(endedBySignal(status)) << status;
+  EXPECT_NE(run.output().find("Failed to get name"), std::string::npos) << run.output();
+  EXPECT_TRUE(signalsNamed("registered").empty());
+}
+
+TEST_F(VoiceDaemonTest, SecondDaemonIsQueuedAndEnds) {
+  startBus();
+  writeConf(confWithServers(""));
+  ASSERT_TRUE(startDaemon());
+  const std::string owner = nameOwner();
+
+  Process second;
+  ASSERT_TRUE(second.start(daemonOptions()));
+  int status = 0;
+  ASSERT_TRUE(second.wait(10000, &status));
+  EXPECT_TRUE(endedBySignal(status)) << status;
+  EXPECT_NE(second.output().find("Got result code 2 from requesting name"), std::string::npos)
+      << second.output();
+
+  // The first one goes on serving, and only it announced itself.
+  Reply r = call("tts_stop", g_variant_new("(si)", "x", 0));
+  EXPECT_TRUE(r.ok && r.result) << r.error;
+  EXPECT_EQ(nameOwner(), owner);
+  pump(100);
+  ASSERT_EQ(signalsNamed("registered").size(), 1u);
+  EXPECT_EQ(signalsNamed("registered")[0].sender, owner);
+}
+
+TEST_F(VoiceDaemonTest, RegisteredOnceAndInterfaceAsPublished) {
+  startBus();
+  writeConf(confWithServers(""));
+  ASSERT_TRUE(startDaemon());
+  ASSERT_TRUE(waitForSignals("registered", 1, 5000));
+  // Later calls do not announce the object again.
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(call("asr_stop", g_variant_new("(si)", "", i)).ok);
+  pump(200);
+  ASSERT_EQ(signalsNamed("registered").size(), 1u);
+  EXPECT_EQ(signalsNamed("registered")[0].sender, nameOwner());
+  EXPECT_EQ(signalsNamed("registered")[0].args, "()");
+
+  GVariant *r = g_dbus_connection_call_sync(
+      client, "com.helvorand.tobrel.Voice", "/com/helvorand/tobrel/Voice",
+      "org.freedesktop.DBus.Introspectable", "Introspect", nullptr, G_VARIANT_TYPE("(s)"),
+      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+  ASSERT_NE(r, nullptr);
+  const gchar *xml;
+  g_variant_get(r, "(&s)", &xml);
+  GDBusNodeInfo *node = g_dbus_node_info_new_for_xml(xml, nullptr);
+  ASSERT_NE(node, nullptr) << xml;
+  GDBusInterfaceInfo *iface =
+      g_dbus_node_info_lookup_interface(node, "com.helvorand.tobrel.TobrelInterface");
+  ASSERT_NE(iface, nullptr) << xml;
+
+  auto args = [](GDBusArgInfo **list) {
+    std::string s;
+    for (GDBusArgInfo **a = list; a && *a; ++a) s += std::string((*a)->name) + ":" + (*a)->signature + " ";
+    return s;
+  };
+  struct Method {
+    const char *name, *in, *out;
+  };
+  const Method methods[] = {
+      {"tts_speak", "id:s text:s lang:s behaviour:i ", "result:b "},
+      {"tts_stop", "id:s behaviour:i ", "result:b "},
+      {"asr_start_file", "uid:s filename:s behaviour:i ", "result:b "},
+      {"asr_start_string", "uid:s grammar:s lang:s behaviour:i ", "result:b "},
+      {"asr_stop", "id:s behaviour:i ", "result:b "},
+  };
+  int method_count = 0;
+  for (GDBusMethodInfo **m = iface->methods; m && *m; ++m) ++method_count;
+  EXPECT_EQ(method_count, 5);
+  for (const Method &m : methods) {
+    GDBusMethodInfo *info = g_dbus_interface_info_lookup_method(iface, m.name);
+    ASSERT_NE(info, nullptr) << m.name;
+    EXPECT_EQ(args(info->in_args), m.in) << m.name;
+    EXPECT_EQ(args(info->out_args), m.out) << m.name;
+  }
+  struct Sig {
+    const char *name, *args;
+  };
+  // The bindings name signal arguments by position when they introspect a GObject signal.
+  const Sig sigs[] = {
+      {"asr_event", "sssi"},
+      {"tts_event", "si"},
+      {"asr_word", "s"},
+      {"registered", ""},
+  };
+  auto signature = [](GDBusArgInfo **list) {
+    std::string s;
+    for (GDBusArgInfo **a = list; a && *a; ++a) s += (*a)->signature;
+    return s;
+  };
+  int signal_count = 0;
+  for (GDBusSignalInfo **s = iface->signals; s && *s; ++s) ++signal_count;
+  EXPECT_EQ(signal_count, 4);
+  for (const Sig &s : sigs) {
+    GDBusSignalInfo *info = g_dbus_interface_info_lookup_signal(iface, s.name);
+    ASSERT_NE(info, nullptr) << s.name;
+    EXPECT_EQ(signature(info->args), s.args) << s.name;
+  }
+  EXPECT_EQ(iface->properties == nullptr || iface->properties[0] == nullptr, true);
+  g_dbus_node_info_unref(node);
+  g_variant_unref(r);
+}
+
+TEST_F(VoiceDaemonTest, IdleMethodsAnswerWithoutSignals) {
+  startBus();
+  writeConf(confWithServers("fr=http://127.0.0.1:9/fr"));
+  ASSERT_TRUE(startDaemon());
+  struct Case {
+    const char *method;
+    GVariant *args;
+    bool ok;
+    const char *logged;
+  };
+  const Case cases[] = {
+      {"tts_stop", g_variant_new("(si)", "", 0), true, "TTS STOP"},
+      {"tts_stop", g_variant_new("(si)", "some other id", -7), true, "TTS STOP"},
+      {"asr_stop", g_variant_new("(si)", "x", 123456), true, "ASR STOP"},
+      {"tts_speak", g_variant_new("(sssi)", "id-de", "Hallo", "de", 0), false, "wrong lang (de)"},
+      {"tts_speak", g_variant_new("(sssi)", "id-f", "Salut", "f", 0), false, "wrong lang (f)"},
+      {"tts_speak", g_variant_new("(sssi)", "id-empty", "Salut", "", 0), false, "wrong lang ()"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.method);
+    Reply r = call(c.method, c.args);
+    EXPECT_EQ(r.ok, c.ok) << r.error;
+    if (c.ok) EXPECT_TRUE(r.result);
+    else EXPECT_EQ(r.error.rfind(kDefaultError, 0), 0u) << r.error;
+    EXPECT_TRUE(daemon.waitForOutput(c.logged, 2000)) << c.logged;
+  }
+  pump(200);
+  EXPECT_TRUE(signalsNamed("tts_event").empty());
+  EXPECT_TRUE(signalsNamed("asr_event").empty());
+  EXPECT_TRUE(signalsNamed("asr_word").empty());
+  EXPECT_TRUE(daemon.running());
+  EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
+}
+
+TEST_F(VoiceDaemonTest, DebugVariableSetsTheSyslogThreshold) {
+  if (!tobrel_test::privateSyslogAvailable()) GTEST_SKIP() << "no private mount namespace";
+  struct Case {
+    const char *what;
+    std::optional<std::string> value;
+    bool debug_in_syslog;
+  };
+  const Case cases[] = {
+      {"unset", std::nullopt, false},
+      {"empty", std::string(), true},
+      {"zero", std::string("0"), true},
+  };
+  startBus();
+  // Without a recognition server the daemon logs its debug lines and ends by itself.
+  writeConf("[tts]\nfr=http://127.0.0.1:1/fr\n");
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    SpawnOptions options = daemonOptions();
+    options.env["TOBREL_DEBUG"] = c.value;
+    options.private_syslog = true;
+    Process run;
+    ASSERT_TRUE(run.start(options));
+    int status = 0;
+    ASSERT_TRUE(run.wait(10000, &status));
+    EXPECT_TRUE(exitedWith(status, 255));
+    bool debug_seen = false, loading_seen = false;
+    for (const tobrel_test::SyslogLine &l : run.syslog(100)) {
+      EXPECT_EQ(l.ident, "Voice");
+      EXPECT_EQ(l.facility, LOG_LOCAL1);
+      if (l.message.rfind("Loading brick", 0) == 0) {
+        loading_seen = true;
+        EXPECT_EQ(l.priority, LOG_NOTICE);
+      }
+      if (l.message == "no server in voice.conf found") {
+        debug_seen = true;
+        EXPECT_EQ(l.priority, LOG_DEBUG);
+      }
+    }
+    EXPECT_TRUE(loading_seen);
+    EXPECT_EQ(debug_seen, c.debug_in_syslog);
+    // Standard output shows the debug lines whatever the threshold.
+    EXPECT_NE(run.output().find("no server in voice.conf found"), std::string::npos);
+  }
+}
+
+TEST_F(VoiceDaemonTest, PolicyLetsOnlyRootOwnTheNameButAnyoneCall) {
+  if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv missing";
+  startBus();
+  chmod(dir.path.c_str(), 0755);
+  writeConf(confWithServers(""));
+  chmod(confPath().c_str(), 0644);
+  const std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                              "--clear-groups"};
+  SpawnOptions options = daemonOptions();
+  options.argv.insert(options.argv.begin(), as_nobody.begin(), as_nobody.end());
+  Process unprivileged;
+  ASSERT_TRUE(unprivileged.start(options));
+  int status = 0;
+  ASSERT_TRUE(unprivileged.wait(10000, &status));
+  EXPECT_TRUE(endedBySignal(status)) << status;
+  EXPECT_NE(unprivileged.output().find("Failed to get name"), std::string::npos)
+      << unprivileged.output();
+
+  ASSERT_TRUE(startDaemon());
+  SpawnOptions send;
+  send.argv = as_nobody;
+  for (const char *a : {"/usr/bin/dbus-send", "--system", "--print-reply",
+                        "--dest=com.helvorand.tobrel.Voice", "/com/helvorand/tobrel/Voice",
+                        "com.helvorand.tobrel.TobrelInterface.tts_stop", "string:x", "int32:0"})
+    send.argv.push_back(a);
+  send.env["DBUS_SYSTEM_BUS_ADDRESS"] = bus->address();
+  Process caller;
+  ASSERT_TRUE(caller.start(send));
+  ASSERT_TRUE(caller.wait(10000, &status));
+  EXPECT_TRUE(exitedWith(status, 0)) << caller.output();
+  EXPECT_NE(caller.output().find("boolean true"), std::string::npos) << caller.output();
+}

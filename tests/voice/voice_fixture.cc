@@ -1,0 +1,158 @@
+// Fixture for the voice daemon's tests (see voice_fixture.h).
+#include "voice_fixture.h"
+
+#include <time.h>
+#include <unistd.h>
+
+namespace voice_test {
+
+namespace {
+
+const char kService[] = "com.helvorand.tobrel.Voice";
+const char kPath[] = "/com/helvorand/tobrel/Voice";
+const char kInterface[] = "com.helvorand.tobrel.TobrelInterface";
+
+long long nowMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+void onSignal(GDBusConnection *, const gchar *sender, const gchar *, const gchar *,
+              const gchar *member, GVariant *params, gpointer self) {
+  gchar *text = g_variant_print(params, FALSE);
+  static_cast<std::vector<Signal> *>(self)->push_back({sender ? sender : "", member, text});
+  g_free(text);
+}
+
+}  // namespace
+
+std::string confWithServers(const std::string &tts_group) {
+  return "[tts]\n" + tts_group + "\n[asr]\nport=4000\nnbserver=1\nserver0=127.0.0.1\n";
+}
+
+void VoiceDaemonTest::SetUp() { ASSERT_FALSE(dir.path.empty()); }
+
+void VoiceDaemonTest::TearDown() {
+  daemon.stop();
+  if (HasFailure()) std::cerr << "---- daemon output ----\n" << daemon.output() << "----\n";
+  if (client) {
+    if (subscription_) g_dbus_connection_signal_unsubscribe(client, subscription_);
+    g_dbus_connection_close_sync(client, nullptr, nullptr);
+    g_object_unref(client);
+    client = nullptr;
+  }
+  bus.reset();
+}
+
+void VoiceDaemonTest::startBus(bool with_policy) {
+  std::vector<std::string> policies;
+  if (with_policy) policies.push_back(VOICE_POLICY_FILE);
+  bus = std::make_unique<tobrel_test::PrivateBus>(policies);
+  ASSERT_TRUE(bus->ok()) << bus->error();
+  GError *error = nullptr;
+  client = g_dbus_connection_new_for_address_sync(
+      bus->address().c_str(),
+      GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, &error);
+  ASSERT_NE(client, nullptr) << (error ? error->message : "");
+  // Any sender: the daemon's first signal goes out before the test knows its unique name.
+  subscription_ = g_dbus_connection_signal_subscribe(client, nullptr, kInterface, nullptr, kPath,
+                                                     nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onSignal,
+                                                     &signals, nullptr);
+  // A round trip after AddMatch makes sure the bus applies the match before the daemon starts.
+  nameOwner();
+}
+
+void VoiceDaemonTest::writeConf(const std::string &text) {
+  tobrel_test::writeFile(confPath(), text);
+}
+
+tobrel_test::SpawnOptions VoiceDaemonTest::daemonOptions() const {
+  tobrel_test::SpawnOptions options;
+  options.argv = {VOICE_BINARY};
+  options.env["DBUS_SYSTEM_BUS_ADDRESS"] = bus ? bus->address() : "unix:path=/nonexistent";
+  options.env["TOBREL_VOICE_CONF"] = confPath();
+  options.env["TOBREL_DEBUG"] = std::nullopt;
+  options.env["G_DEBUG"] = std::nullopt;
+  return options;
+}
+
+bool VoiceDaemonTest::startDaemon(tobrel_test::Process &process,
+                                  const tobrel_test::SpawnOptions &options) {
+  if (!process.start(options)) return false;
+  long long end = nowMs() + 10000;
+  while (nowMs() < end) {
+    int status;
+    if (process.wait(0, &status)) return false;
+    if (!nameOwner().empty()) return true;
+    usleep(10000);
+  }
+  return false;
+}
+
+std::string VoiceDaemonTest::nameOwner() {
+  GVariant *r = g_dbus_connection_call_sync(
+      client, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+      "GetNameOwner", g_variant_new("(s)", kService), G_VARIANT_TYPE("(s)"),
+      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+  if (!r) return "";
+  const gchar *owner;
+  g_variant_get(r, "(&s)", &owner);
+  std::string result = owner;
+  g_variant_unref(r);
+  return result;
+}
+
+Reply VoiceDaemonTest::call(const char *method, GVariant *args) {
+  Reply reply;
+  GError *error = nullptr;
+  GVariant *r = g_dbus_connection_call_sync(client, kService, kPath, kInterface, method, args,
+                                            nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr,
+                                            &error);
+  if (r) {
+    reply.ok = true;
+    if (g_variant_is_of_type(r, G_VARIANT_TYPE("(b)"))) {
+      gboolean b;
+      g_variant_get(r, "(b)", &b);
+      reply.result = b;
+    }
+    g_variant_unref(r);
+  } else {
+    gchar *remote = g_dbus_error_get_remote_error(error);
+    reply.error = std::string(remote ? remote : "") + ": " + error->message;
+    g_free(remote);
+    g_error_free(error);
+  }
+  pump(0);
+  return reply;
+}
+
+void VoiceDaemonTest::pump(int ms) {
+  long long end = nowMs() + ms;
+  do {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    if (ms > 0) usleep(2000);
+  } while (nowMs() < end);
+}
+
+bool VoiceDaemonTest::waitForSignals(const std::string &member, size_t count, int timeout_ms) {
+  long long end = nowMs() + timeout_ms;
+  for (;;) {
+    pump(0);
+    if (signalsNamed(member).size() >= count) return true;
+    if (nowMs() > end) return false;
+    usleep(5000);
+  }
+}
+
+std::vector<Signal> VoiceDaemonTest::signalsNamed(const std::string &member) const {
+  std::vector<Signal> out;
+  for (const Signal &s : signals)
+    if (s.member == member) out.push_back(s);
+  return out;
+}
+
+}  // namespace voice_test

@@ -1,0 +1,65 @@
+// Fixture for the voice daemon's tests: a private system-like bus that includes the daemon's
+// policy file, a voice.conf in a temporary folder, the real daemon binary, and a GDBus client
+// that calls its methods and records the signals it sends.
+#pragma once
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "private_bus.h"
+#include "process.h"
+
+namespace voice_test {
+
+// A conf with a recognition server, as start-up requires; [tts] is the caller's.
+std::string confWithServers(const std::string &tts_group);
+
+struct Reply {
+  bool ok = false;        // a method return (not an error reply)
+  bool result = false;    // its `result`
+  std::string error;      // error name and message of an error reply
+};
+
+struct Signal {
+  std::string sender;
+  std::string member;
+  std::string args;  // GVariant text, e.g. ('id-1', 4)
+};
+
+class VoiceDaemonTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts the bus (with or without the daemon's policy file) and connects the client.
+  void startBus(bool with_policy = true);
+  std::string confPath() const { return dir.path + "/voice.conf"; }
+  void writeConf(const std::string &text);
+  tobrel_test::SpawnOptions daemonOptions() const;
+  // Starts the daemon and waits until it owns its name; false when it ended or timed out.
+  bool startDaemon(tobrel_test::Process &daemon, const tobrel_test::SpawnOptions &options);
+  bool startDaemon() { return startDaemon(daemon, daemonOptions()); }
+
+  Reply call(const char *method, GVariant *args);
+  // Lets the client's main context run, so that signals are recorded.
+  void pump(int ms);
+  // Waits until `count` signals named `member` were recorded.
+  bool waitForSignals(const std::string &member, size_t count, int timeout_ms);
+  std::vector<Signal> signalsNamed(const std::string &member) const;
+  std::string nameOwner();
+
+  tobrel_test::TempDir dir;
+  std::unique_ptr<tobrel_test::PrivateBus> bus;
+  GDBusConnection *client = nullptr;
+  std::vector<Signal> signals;
+  tobrel_test::Process daemon;
+
+ private:
+  guint subscription_ = 0;
+};
+
+}  // namespace voice_test

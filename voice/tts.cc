@@ -1,0 +1,122 @@
+// Text-to-speech worker: one utterance at a time. A child process posts the SSML fragment to the
+// language's web service and pipes the answer into the player; a child watch, or a stop, ends
+// the utterance with tts_event (id, 4).
+#include "tts.h"
+
+#include <curl/curl.h>
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform.h"
+
+namespace {
+
+const int kTtsEventEnded = 4;
+
+void emitTtsEvent(VoiceObject *voice) {
+  g_signal_emit(voice, VOICE_OBJECT_GET_CLASS(voice)->tts_event, 0, voice->tts_id->str,
+                kTtsEventEnded);
+}
+
+// The child must not run the daemon's atexit handlers nor flush copies of its buffers.
+[[noreturn]] void leaveChild(int status) {
+  fflush(nullptr);
+  _exit(status);
+}
+
+[[noreturn]] void speakInChild(const char *url, const char *text) {
+  // A player that ends early must fail the transfer, not kill the child with SIGPIPE.
+  signal(SIGPIPE, SIG_IGN);
+  CURL *curl = curl_easy_init();
+  if (!curl) leaveChild(-2);
+  FILE *player = popen(voicePlatform().player_command, "w");
+  if (!player) leaveChild(-1);
+  g_debug("tts url : %s", url);
+  gchar *body =
+      g_strdup_printf("<s><break time=\"200ms\" />%s<break time=\"150ms\" /></s>", text);
+  curl_easy_setopt(curl, CURLOPT_URL, url);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(strlen(body)));
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, fwrite);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, player);
+  curl_easy_perform(curl);
+  curl_easy_cleanup(curl);
+  g_free(body);
+  pclose(player);
+  leaveChild(0);
+}
+
+}  // namespace
+
+int ttsInit(VoiceObject *voice) {
+  voice->tts_id = g_string_sized_new(40);
+  voice->pid = 0;
+  voice->tts_watch_id = 0;
+  return 0;
+}
+
+int ttsPlay(VoiceObject *voice, const char *id, const char *text, const char *lang) {
+  if (voice->pid != 0) return TTS_BUSY;
+  g_string_assign(voice->tts_id, id);
+  if (strnlen(lang, 3) < 2) {
+    g_debug("wrong lang (%s)", lang);
+    return TTS_WRONG_LANG;
+  }
+  const char key[3] = {g_ascii_tolower(lang[0]), g_ascii_tolower(lang[1]), '\0'};
+  gchar *url = g_key_file_get_string(voice->conf_file, "tts", key, nullptr);
+  if (!url) {
+    g_debug("wrong lang (%s)", lang);
+    return TTS_WRONG_LANG;
+  }
+
+  fflush(nullptr);
+  const pid_t pid = fork();
+  g_debug("TTS FORK ##### id:%d", pid);
+  if (pid < 0) {
+    // Keep pid 0: a -1 here would make every later speak "busy" and a stop signal everyone.
+    g_free(url);
+    return TTS_NO_CHILD;
+  }
+  if (pid == 0) speakInChild(url, text);
+  voice->pid = pid;
+  g_debug("TTS FORK ##### id:%d", pid);
+  voice->tts_watch_id = g_child_watch_add(pid, ttsPidCallBack, voice);
+  g_free(url);
+  return 0;
+}
+
+void ttsPidCallBack(GPid pid, gint status, gpointer object) {
+  VoiceObject *voice = VOICE_OBJECT(object);
+  g_debug("TTS TUE FILS Gpid : %d", pid);
+  g_debug("TTS TUE FILS voice->pid : %d", voice->pid);
+  voice->pid = 0;
+  g_debug("%s %d", "ttsPidCallBack", status);
+  emitTtsEvent(voice);
+}
+
+void ttsCancel(VoiceObject *voice) {
+  if (voice->pid == 0) return;
+  g_debug("TTS CANCEL pid:%d", voice->pid);
+  // Removed first, so that the watch cannot report this child a second time.
+  g_source_remove(voice->tts_watch_id);
+  voice->tts_watch_id = 0;
+  if (system(voicePlatform().kill_player_command) != 0) {
+    // killall finding no player is normal: the child may not have started it yet.
+  }
+  kill(voice->pid, SIGTERM);
+  // Wait for this child only; the main loop's child handling may already have reaped it, in
+  // which case waitpid reports -1 at once.
+  int status = 0;
+  pid_t waited;
+  do {
+    waited = waitpid(voice->pid, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  g_debug("TTS CANCEL pid wait: %d", waited);
+  g_debug("TTS CANCEL status: %d", status);
+  voice->pid = 0;
+  emitTtsEvent(voice);
+}
