@@ -63,8 +63,13 @@ void closeAudio(VoiceObject *self) {
   self->audio_fd = 0;
 }
 
+// An utterance's child, forked during a session, holds a copy of the socket until it ends:
+// shutdown ends the connection for the server now, whoever else still holds it.
 void closeSocket(VoiceObject *self) {
-  if (self->asr_socket != 0) close(self->asr_socket);
+  if (self->asr_socket != 0) {
+    shutdown(self->asr_socket, SHUT_RDWR);
+    close(self->asr_socket);
+  }
   self->asr_socket = 0;
 }
 
@@ -120,7 +125,8 @@ int asrConnect(VoiceObject *self) {
   for (int attempt = 1;; ++attempt) {
     g_debug("try connection %d/%d", attempt, self->nbserver);
     if (attempt > self->nbserver) return -1;
-    const int sock = socket(AF_INET, SOCK_STREAM, 0);
+    // Not for the player that an utterance runs.
+    const int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (sock < 0) {
       g_warning("connect failed on '%s:%d' : %s", self->asr_server != nullptr ? self->asr_server : "",
                 self->asr_port, strerror(errno));

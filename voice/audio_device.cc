@@ -12,7 +12,8 @@
 
 namespace {
 
-int realOpen(const char *path) { return ::open(path, O_RDONLY); }
+// Close-on-exec: the player of an utterance must not keep the microphone.
+int realOpen(const char *path) { return ::open(path, O_RDONLY | O_CLOEXEC); }
 int realControl(int fd, unsigned long request, int *value) { return ::ioctl(fd, request, value); }
 ssize_t realRead(int fd, void *buffer, size_t size) { return ::read(fd, buffer, size); }
 int realClose(int fd) { return ::close(fd); }
@@ -29,7 +30,7 @@ struct FileCapture {
 } capture;
 
 int fileOpen(const char *) {
-  const int fd = ::open(getenv("TOBREL_AUDIO_CAPTURE_FILE"), O_RDONLY);
+  const int fd = ::open(getenv("TOBREL_AUDIO_CAPTURE_FILE"), O_RDONLY | O_CLOEXEC);
   if (fd >= 0) capture = FileCapture{fd, g_get_monotonic_time(), 0};
   return fd;
 }

@@ -337,3 +337,87 @@ TEST_F(AsrDaemonTest, TheEndOfTheCaptureLosesTheSession) {
   EXPECT_EQ("2", sessionField(session, "frames")) << session;
   EXPECT_EQ("2048", sessionField(session, "audio")) << session;
 }
+
+namespace {
+
+// An utterance that keeps playing until the test lets it end: the speech web stand-in, and the
+// player stand-in first on PATH, which holds while dir/hold exists.
+class AsrWithSpeechTest : public AsrDaemonTest {
+ protected:
+  void startAll(int asrPort) {
+    ASSERT_TRUE(web.start({{TTS_WEB_BINARY, "--record", dir.path}, {}, false}));
+    ASSERT_TRUE(web.waitForOutput("PORT ", 5000)) << web.output();
+    const std::string out = web.output();
+    const int webPort = std::stoi(out.substr(out.find("PORT ") + 5));
+    startBus();
+    writeConf("[tts]\nfr=http://127.0.0.1:" + std::to_string(webPort) + "/fr\n[asr]\nport=" +
+              std::to_string(asrPort) + "\nnbserver=1\nserver0=127.0.0.1\n");
+    SpawnOptions options = asrOptions();
+    options.env["PATH"] = std::string(TTS_STUB_BIN) + ":" + getenv("PATH");
+    options.env["TTS_STUB_DIR"] = dir.path;
+    ASSERT_TRUE(startDaemon(daemon, options));
+  }
+  void hold() { tobrel_test::writeFile(holdPath(), ""); }
+  void release() { unlink(holdPath().c_str()); }
+  std::string holdPath() const { return dir.path + "/hold"; }
+  // The utterance has reached the player.
+  bool playing(int timeoutMs = 5000) {
+    for (int waited = 0; waited < timeoutMs; waited += 20) {
+      if (access((dir.path + "/madplay.pids").c_str(), F_OK) == 0) return true;
+      pump(20);
+    }
+    return false;
+  }
+  Reply speak(const char *id) {
+    return call("tts_speak", g_variant_new("(sssi)", id, "Bonjour", "fr", 0));
+  }
+  void TearDown() override {
+    release();
+    AsrDaemonTest::TearDown();
+    web.stop();
+  }
+
+  Process web;
+};
+
+}  // namespace
+
+TEST_F(AsrWithSpeechTest, AnUtteranceEndsWhileARecognitionGoesOn) {
+  AsrdProcess server({"--after=12", "--words=pendant", "--score=9"});
+  startAll(server.port());
+  hold();
+  ASSERT_TRUE(speak("id-t").ok);
+  ASSERT_TRUE(playing());
+  const Reply started = startString("u-c", "oui | non");
+  ASSERT_TRUE(started.ok && started.result) << started.error;
+  pump(400);
+  release();  // the utterance ends in the middle of the session
+  ASSERT_TRUE(waitForSignals("tts_event", 1, 5000)) << daemon.output();
+  EXPECT_TRUE(asrEvents().empty());
+  EXPECT_EQ("('u-c', 'pendant', '', 9)", waitForEvent());
+  EXPECT_EQ("('id-t', 4)", signalsNamed("tts_event").front().args);
+  const std::string session = server.nextSession();
+  EXPECT_EQ("1", sessionField(session, "grammars")) << session;
+  EXPECT_GE(std::stol(sessionField(session, "frames")), 12) << session;
+}
+
+TEST_F(AsrWithSpeechTest, StoppingARecognitionDuringAnUtteranceClosesItsConnectionAtOnce) {
+  AsrdProcess server({"--answer=never"});
+  startAll(server.port());
+  const Reply started = startString("u-s", "a");
+  ASSERT_TRUE(started.ok) << started.error;
+  // The utterance's child is forked while the session's connection is open.
+  hold();
+  ASSERT_TRUE(speak("id-s").ok);
+  ASSERT_TRUE(playing());
+  pump(300);
+  EXPECT_TRUE(stop().result);
+  // The server sees the end of the session while the utterance still plays.
+  const std::string session = server.nextSession(1500);
+  EXPECT_NE("", session);
+  EXPECT_TRUE(signalsNamed("tts_event").empty());
+  release();
+  ASSERT_TRUE(waitForSignals("tts_event", 1, 5000));
+  pump(200);
+  EXPECT_TRUE(asrEvents().empty());
+}
