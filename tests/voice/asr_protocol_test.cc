@@ -259,6 +259,17 @@ TEST(AsrSend, WritesOneWholeFrame) {
 
 void onAlarm(int) {}
 
+// One SIGALRM after the given time, with a handler installed without SA_RESTART, so that it
+// interrupts whatever system call blocks at that moment.
+void interruptAfter(long microseconds) {
+  struct sigaction action = {};
+  action.sa_handler = onAlarm;
+  sigaction(SIGALRM, &action, nullptr);
+  struct itimerval timer = {};
+  timer.it_value.tv_usec = microseconds;
+  setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
 TEST(AsrSend, CompletesASendThatTheKernelCutShort) {
   SocketPair pair;
   const int small = 4096;
@@ -269,12 +280,7 @@ TEST(AsrSend, CompletesASendThatTheKernelCutShort) {
 
   // A signal without SA_RESTART ends the blocked send early with part of the frame written;
   // the reader drains the socket only after that.
-  struct sigaction action = {};
-  action.sa_handler = onAlarm;
-  sigaction(SIGALRM, &action, nullptr);
-  struct itimerval timer = {};
-  timer.it_value.tv_usec = 50000;
-  setitimer(ITIMER_REAL, &timer, nullptr);
+  interruptAfter(50000);
   std::string received;
   std::thread reader([&] {
     usleep(200000);
@@ -392,6 +398,7 @@ TEST(AsrConversation, TheStandInNeverAnswersWhenToldNot) {
 TEST(AudioDevice, TheDefaultIsTheOssDevice) {
   unsetenv("TOBREL_AUDIO_CAPTURE_FILE");
   unsetenv("TOBREL_VOICE_AUDIO_DEVICE");
+  setAudioDevice(nullptr);  // choose again from the environment
   EXPECT_STREQ("/dev/audio", voicePlatform().audio_device);
   // Nothing of the test seam is in use: the real device is absent on this machine.
   EXPECT_EQ(-1, audioDevice().open(voicePlatform().audio_device));
@@ -405,6 +412,7 @@ TEST(AudioDevice, ACaptureFileIsDeliveredAtTheDevicesPace) {
   ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(tmp, bytes.data(), bytes.size()));
   close(tmp);
   setenv("TOBREL_AUDIO_CAPTURE_FILE", path, 1);
+  setAudioDevice(nullptr);  // choose again from the environment
 
   const AudioDevice &device = audioDevice();
   const gint64 start = g_get_monotonic_time();
@@ -448,12 +456,7 @@ TEST(AudioDevice, AnInterruptedReadIsResumed) {
   int fds[2];
   ASSERT_EQ(0, pipe(fds));
   // The read blocks on an empty pipe; a signal without SA_RESTART interrupts it before data come.
-  struct sigaction action = {};
-  action.sa_handler = onAlarm;
-  sigaction(SIGALRM, &action, nullptr);
-  struct itimerval timer = {};
-  timer.it_value.tv_usec = 30000;
-  setitimer(ITIMER_REAL, &timer, nullptr);
+  interruptAfter(30000);
   std::thread writer([&] {
     usleep(150000);
     const std::string data(2048, 'z');
@@ -636,12 +639,7 @@ TEST(AsrServers, AWaitInterruptedByASignalIsNotALostConnection) {
   SocketPair pair;
   Servers servers("[asr]\n");
   servers.voice.asr_socket = pair.ours;
-  struct sigaction action = {};
-  action.sa_handler = onAlarm;
-  sigaction(SIGALRM, &action, nullptr);
-  struct itimerval timer = {};
-  timer.it_value.tv_usec = 500;  // inside the 2 ms wait
-  setitimer(ITIMER_REAL, &timer, nullptr);
+  interruptAfter(500);  // inside the 2 ms wait
   EXPECT_EQ(1, asrWaitSocket(&servers.voice));
   pair.write("x");
   EXPECT_EQ(0, asrWaitSocket(&servers.voice));
