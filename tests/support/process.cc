@@ -26,34 +26,34 @@ long long nowMs() {
   return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
 }
 
-bool sendFd(int sock, int fd) {
+// One byte of data with room for one descriptor, the shape both ends of the hand-over use.
+struct FdMessage {
   char byte = 0;
   iovec iov{&byte, 1};
   char ctrl[CMSG_SPACE(sizeof(int))] = {};
   msghdr msg{};
-  msg.msg_iov = &iov;
-  msg.msg_iovlen = 1;
-  msg.msg_control = ctrl;
-  msg.msg_controllen = sizeof ctrl;
-  cmsghdr *c = CMSG_FIRSTHDR(&msg);
+  FdMessage() {
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = ctrl;
+    msg.msg_controllen = sizeof ctrl;
+  }
+};
+
+bool sendFd(int sock, int fd) {
+  FdMessage m;
+  cmsghdr *c = CMSG_FIRSTHDR(&m.msg);
   c->cmsg_level = SOL_SOCKET;
   c->cmsg_type = SCM_RIGHTS;
   c->cmsg_len = CMSG_LEN(sizeof(int));
   memcpy(CMSG_DATA(c), &fd, sizeof fd);
-  return sendmsg(sock, &msg, 0) == 1;
+  return sendmsg(sock, &m.msg, 0) == 1;
 }
 
 int receiveFd(int sock) {
-  char byte;
-  iovec iov{&byte, 1};
-  char ctrl[CMSG_SPACE(sizeof(int))] = {};
-  msghdr msg{};
-  msg.msg_iov = &iov;
-  msg.msg_iovlen = 1;
-  msg.msg_control = ctrl;
-  msg.msg_controllen = sizeof ctrl;
-  if (recvmsg(sock, &msg, 0) != 1) return -1;
-  cmsghdr *c = CMSG_FIRSTHDR(&msg);
+  FdMessage m;
+  if (recvmsg(sock, &m.msg, 0) != 1) return -1;
+  cmsghdr *c = CMSG_FIRSTHDR(&m.msg);
   if (!c || c->cmsg_type != SCM_RIGHTS) return -1;
   int fd;
   memcpy(&fd, CMSG_DATA(c), sizeof fd);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include "voice_fixture.h"
 
@@ -17,7 +18,6 @@ namespace {
 
 const char kDefaultError[] = "org.freedesktop.DBus.GLib.ErrorError";
 
-bool endedBySignal(int status) { return WIFSIGNALED(status); }
 bool exitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
 
 }  // namespace
@@ -45,10 +45,7 @@ TEST_F(VoiceDaemonTest, BadConfigurationEndsWithStatus255BeforeTakingTheName) {
     unlink(confPath().c_str());
     if (c.conf) writeConf(c.conf);
     Process run;
-    ASSERT_TRUE(run.start(daemonOptions()));
-    int status = 0;
-    ASSERT_TRUE(run.wait(10000, &status));
-    EXPECT_TRUE(exitedWith(status, 255)) << status;
+    EXPECT_TRUE(exitedWith(runToEnd(run, daemonOptions()), 255));
     const std::string out = run.output();
     EXPECT_NE(out.find("Successfully connected to SYSTEM bus"), std::string::npos) << out;
     for (const std::string &line : c.logged) EXPECT_NE(out.find(line), std::string::npos) << out;
@@ -61,24 +58,14 @@ TEST_F(VoiceDaemonTest, UnreachableBusIsFatal) {
   writeConf(confWithServers(""));
   SpawnOptions options = daemonOptions();
   options.env["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=" + dir.path + "/no-bus-here";
-  Process run;
-  ASSERT_TRUE(run.start(options));
-  int status = 0;
-  ASSERT_TRUE(run.wait(10000, &status));
-  EXPECT_TRUE(endedBySignal(status)) << status;
-  EXPECT_NE(run.output().find("Failed to open connection to bus"), std::string::npos)
-      << run.output();
+  expectFatal(options, "Failed to open connection to bus");
 }
 
 TEST_F(VoiceDaemonTest, NameRefusedWithoutThePolicyFileIsFatal) {
   startBus(/*with_policy=*/false);
   writeConf(confWithServers(""));
-  Process run;
-  ASSERT_TRUE(run.start(daemonOptions()));
-  int status = 0;
-  ASSERT_TRUE(run.wait(10000, &status));
-  EXPECT_TRUE(endedBySignal(status)) << status;
-  EXPECT_NE(run.output().find("Failed to get name"), std::string::npos) << run.output();
+  expectFatal(daemonOptions(), "Failed to get name");
+  pump(100);
   EXPECT_TRUE(signalsNamed("registered").empty());
 }
 
@@ -88,13 +75,7 @@ TEST_F(VoiceDaemonTest, SecondDaemonIsQueuedAndEnds) {
   ASSERT_TRUE(startDaemon());
   const std::string owner = nameOwner();
 
-  Process second;
-  ASSERT_TRUE(second.start(daemonOptions()));
-  int status = 0;
-  ASSERT_TRUE(second.wait(10000, &status));
-  EXPECT_TRUE(endedBySignal(status)) << status;
-  EXPECT_NE(second.output().find("Got result code 2 from requesting name"), std::string::npos)
-      << second.output();
+  expectFatal(daemonOptions(), "Got result code 2 from requesting name");
 
   // The first one goes on serving, and only it announced itself.
   Reply r = call("tts_stop", g_variant_new("(si)", "x", 0));
@@ -109,7 +90,7 @@ TEST_F(VoiceDaemonTest, RegisteredOnceAndInterfaceAsPublished) {
   startBus();
   writeConf(confWithServers(""));
   ASSERT_TRUE(startDaemon());
-  ASSERT_TRUE(waitForSignals("registered", 1, 5000));
+  ASSERT_TRUE(waitForSignals("registered", 1, 20000));
   // Later calls do not announce the object again.
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(call("asr_stop", g_variant_new("(si)", "", i)).ok);
   pump(200);
@@ -206,7 +187,7 @@ TEST_F(VoiceDaemonTest, IdleMethodsAnswerWithoutSignals) {
     EXPECT_EQ(r.ok, c.ok) << r.error;
     if (c.ok) EXPECT_TRUE(r.result);
     else EXPECT_EQ(r.error.rfind(kDefaultError, 0), 0u) << r.error;
-    EXPECT_TRUE(daemon.waitForOutput(c.logged, 2000)) << c.logged;
+    EXPECT_TRUE(daemon.waitForOutput(c.logged, 20000)) << c.logged;
   }
   pump(200);
   EXPECT_TRUE(signalsNamed("tts_event").empty());
@@ -237,10 +218,7 @@ TEST_F(VoiceDaemonTest, DebugVariableSetsTheSyslogThreshold) {
     options.env["TOBREL_DEBUG"] = c.value;
     options.private_syslog = true;
     Process run;
-    ASSERT_TRUE(run.start(options));
-    int status = 0;
-    ASSERT_TRUE(run.wait(10000, &status));
-    EXPECT_TRUE(exitedWith(status, 255));
+    EXPECT_TRUE(exitedWith(runToEnd(run, options), 255));
     bool debug_seen = false, loading_seen = false;
     for (const tobrel_test::SyslogLine &l : run.syslog(100)) {
       EXPECT_EQ(l.ident, "Voice");
@@ -271,13 +249,7 @@ TEST_F(VoiceDaemonTest, PolicyLetsOnlyRootOwnTheNameButAnyoneCall) {
                                               "--clear-groups"};
   SpawnOptions options = daemonOptions();
   options.argv.insert(options.argv.begin(), as_nobody.begin(), as_nobody.end());
-  Process unprivileged;
-  ASSERT_TRUE(unprivileged.start(options));
-  int status = 0;
-  ASSERT_TRUE(unprivileged.wait(10000, &status));
-  EXPECT_TRUE(endedBySignal(status)) << status;
-  EXPECT_NE(unprivileged.output().find("Failed to get name"), std::string::npos)
-      << unprivileged.output();
+  expectFatal(options, "Failed to get name");
 
   ASSERT_TRUE(startDaemon());
   SpawnOptions send;
@@ -288,8 +260,48 @@ TEST_F(VoiceDaemonTest, PolicyLetsOnlyRootOwnTheNameButAnyoneCall) {
     send.argv.push_back(a);
   send.env["DBUS_SYSTEM_BUS_ADDRESS"] = bus->address();
   Process caller;
-  ASSERT_TRUE(caller.start(send));
-  ASSERT_TRUE(caller.wait(10000, &status));
-  EXPECT_TRUE(exitedWith(status, 0)) << caller.output();
+  EXPECT_TRUE(exitedWith(runToEnd(caller, send), 0)) << caller.output();
   EXPECT_NE(caller.output().find("boolean true"), std::string::npos) << caller.output();
+}
+
+TEST_F(VoiceDaemonTest, InstalledDaemonRunsWithItsPolicyAndLibrary) {
+  const std::string prefix = dir.path + "/prefix";
+  for (const char *component : {"tobrel-common", "voice"}) {
+    SpawnOptions install;
+    install.argv = {CMAKE_COMMAND_PATH, "--install", TOBREL_BINARY_DIR, "--component", component,
+                    "--prefix", prefix};
+    Process run;
+    ASSERT_TRUE(exitedWith(runToEnd(run, install), 0)) << run.output();
+  }
+  const std::string policy = prefix + "/share/dbus-1/system.d/com.helvorand.tobrel.Voice.conf";
+  EXPECT_EQ(tobrel_test::readFile(policy), tobrel_test::readFile(VOICE_POLICY_FILE));
+
+  // The installed policy is the one the bus applies, and the installed program finds the
+  // installed library.
+  bus = std::make_unique<tobrel_test::PrivateBus>(std::vector<std::string>{policy});
+  ASSERT_TRUE(bus->ok()) << bus->error();
+  writeConf(confWithServers(""));
+  SpawnOptions options = daemonOptions();
+  options.argv = {prefix + "/bin/voice"};
+  options.env["LD_LIBRARY_PATH"] = std::nullopt;
+  Process installed;
+  ASSERT_TRUE(installed.start(options));
+  ASSERT_TRUE(installed.waitForOutput("Successfully connected to SYSTEM bus", 30000))
+      << installed.output();
+  const std::string maps = tobrel_test::readFile("/proc/" + std::to_string(installed.pid()) + "/maps");
+  EXPECT_NE(maps.find(prefix + "/"), std::string::npos);
+  EXPECT_NE(maps.find("libtobrel-common.so.1"), std::string::npos);
+  GDBusConnection *c = voice_test::connectTo(bus->address());
+  ASSERT_NE(c, nullptr);
+  GVariant *r = nullptr;
+  for (int i = 0; i < 500 && !r; ++i) {
+    r = g_dbus_connection_call_sync(c, "com.helvorand.tobrel.Voice", "/com/helvorand/tobrel/Voice",
+                                    "com.helvorand.tobrel.TobrelInterface", "tts_stop",
+                                    g_variant_new("(si)", "", 0), G_VARIANT_TYPE("(b)"),
+                                    G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    if (!r) usleep(10000);
+  }
+  ASSERT_NE(r, nullptr) << installed.output();
+  g_variant_unref(r);
+  g_object_unref(c);
 }

@@ -1,6 +1,7 @@
 // Fixture for the voice daemon's tests (see voice_fixture.h).
 #include "voice_fixture.h"
 
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -27,6 +28,14 @@ void onSignal(GDBusConnection *, const gchar *sender, const gchar *, const gchar
 
 }  // namespace
 
+GDBusConnection *connectTo(const std::string &address) {
+  return g_dbus_connection_new_for_address_sync(
+      address.c_str(),
+      GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, nullptr);
+}
+
 std::string confWithServers(const std::string &tts_group) {
   return "[tts]\n" + tts_group + "\n[asr]\nport=4000\nnbserver=1\nserver0=127.0.0.1\n";
 }
@@ -50,13 +59,8 @@ void VoiceDaemonTest::startBus(bool with_policy) {
   if (with_policy) policies.push_back(VOICE_POLICY_FILE);
   bus = std::make_unique<tobrel_test::PrivateBus>(policies);
   ASSERT_TRUE(bus->ok()) << bus->error();
-  GError *error = nullptr;
-  client = g_dbus_connection_new_for_address_sync(
-      bus->address().c_str(),
-      GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, &error);
-  ASSERT_NE(client, nullptr) << (error ? error->message : "");
+  client = connectTo(bus->address());
+  ASSERT_NE(client, nullptr);
   // Any sender: the daemon's first signal goes out before the test knows its unique name.
   subscription_ = g_dbus_connection_signal_subscribe(client, nullptr, kInterface, nullptr, kPath,
                                                      nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onSignal,
@@ -82,7 +86,7 @@ tobrel_test::SpawnOptions VoiceDaemonTest::daemonOptions() const {
 bool VoiceDaemonTest::startDaemon(tobrel_test::Process &process,
                                   const tobrel_test::SpawnOptions &options) {
   if (!process.start(options)) return false;
-  long long end = nowMs() + 10000;
+  long long end = nowMs() + 30000;
   while (nowMs() < end) {
     int status;
     if (process.wait(0, &status)) return false;
@@ -90,6 +94,20 @@ bool VoiceDaemonTest::startDaemon(tobrel_test::Process &process,
     usleep(10000);
   }
   return false;
+}
+
+int VoiceDaemonTest::runToEnd(tobrel_test::Process &run, const tobrel_test::SpawnOptions &options) {
+  int status = -1;
+  if (!run.start(options) || !run.wait(30000, &status)) return -1;
+  return status;
+}
+
+void VoiceDaemonTest::expectFatal(const tobrel_test::SpawnOptions &options,
+                                  const std::string &line) {
+  tobrel_test::Process run;
+  const int status = runToEnd(run, options);
+  EXPECT_TRUE(status != -1 && WIFSIGNALED(status)) << status;
+  EXPECT_NE(run.output().find(line), std::string::npos) << run.output();
 }
 
 std::string VoiceDaemonTest::nameOwner() {

@@ -18,6 +18,9 @@ namespace voice_test {
 // A conf with a recognition server, as start-up requires; [tts] is the caller's.
 std::string confWithServers(const std::string &tts_group);
 
+// A GDBus client connection to the bus at `address`, or nullptr.
+GDBusConnection *connectTo(const std::string &address);
+
 struct Reply {
   bool ok = false;        // a method return (not an error reply)
   bool result = false;    // its `result`
@@ -43,6 +46,11 @@ class VoiceDaemonTest : public ::testing::Test {
   // Starts the daemon and waits until it owns its name; false when it ended or timed out.
   bool startDaemon(tobrel_test::Process &daemon, const tobrel_test::SpawnOptions &options);
   bool startDaemon() { return startDaemon(daemon, daemonOptions()); }
+
+  // Runs a daemon that is expected to end by itself; its raw wait status, or -1 on time-out.
+  static int runToEnd(tobrel_test::Process &run, const tobrel_test::SpawnOptions &options);
+  // Runs a daemon that must end through a fatal log with `line`.
+  static void expectFatal(const tobrel_test::SpawnOptions &options, const std::string &line);
 
   Reply call(const char *method, GVariant *args);
   // Lets the client's main context run, so that signals are recorded.

@@ -1,0 +1,310 @@
+// Text-to-speech through the daemon: a stand-in web service records what is posted, stand-in
+// player and killall programs (first on PATH) record what the daemon runs.
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "voice_fixture.h"
+
+using tobrel_test::Process;
+using tobrel_test::readFile;
+using tobrel_test::SpawnOptions;
+using tobrel_test::writeFile;
+using voice_test::confWithServers;
+using voice_test::Reply;
+using voice_test::VoiceDaemonTest;
+
+namespace {
+
+// Generous: sanitizer builds on a loaded machine start and fork slowly.
+const int kSlow = 30000;
+
+bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+
+std::string fragment(const std::string &text) {
+  return "<s><break time=\"200ms\" />" + text + "<break time=\"150ms\" /></s>";
+}
+
+class TtsTest : public VoiceDaemonTest {
+ protected:
+  void SetUp() override {
+    VoiceDaemonTest::SetUp();
+    stubs = dir.path + "/stubs";
+    records = dir.path + "/web";
+    mkdir(stubs.c_str(), 0755);
+    mkdir(records.c_str(), 0755);
+    startBus();
+  }
+
+  // Starts the web stand-in; its answers carry `status` and `reply`.
+  void startWeb(int status = 200, const std::string &reply = "ID3-stand-in-audio") {
+    writeFile(dir.path + "/reply", reply);
+    ASSERT_TRUE(web.start({{TTS_WEB_BINARY, "--record", records, "--status",
+                            std::to_string(status), "--reply", dir.path + "/reply"},
+                           {},
+                           false}));
+    ASSERT_TRUE(web.waitForOutput("PORT ", kSlow)) << web.output();
+    port = std::stoi(web.output().substr(web.output().find("PORT ") + 5));
+  }
+
+  std::string url(const std::string &path) const {
+    return "http://127.0.0.1:" + std::to_string(port) + path;
+  }
+
+  void startSpeakingDaemon(const std::string &tts_group) {
+    writeConf(confWithServers(tts_group));
+    SpawnOptions options = daemonOptions();
+    options.env["PATH"] = std::string(TTS_STUB_BIN) + ":" + getenv("PATH");
+    options.env["TTS_STUB_DIR"] = stubs;
+    ASSERT_TRUE(startDaemon(daemon, options));
+  }
+
+  Reply speak(const std::string &id, const std::string &text, const std::string &lang) {
+    return call("tts_speak", g_variant_new("(sssi)", id.c_str(), text.c_str(), lang.c_str(), 0));
+  }
+
+  // Pids of the players that the stand-in recorded, in start order.
+  std::vector<std::string> players() const {
+    std::vector<std::string> pids;
+    std::string all = readFile(stubs + "/madplay.pids");
+    for (size_t pos = 0, nl; (nl = all.find('\n', pos)) != std::string::npos; pos = nl + 1)
+      pids.push_back(all.substr(pos, nl - pos));
+    return pids;
+  }
+
+  bool waitForPlayer(size_t count) {
+    for (int i = 0; i < kSlow / 10; ++i) {
+      if (players().size() >= count && exists(stubs + "/madplay.args." + players()[count - 1]))
+        return true;
+      usleep(10000);
+    }
+    return false;
+  }
+
+  // Starts an utterance whose player keeps playing until the hold file goes.
+  void speakHeld(const std::string &id, const std::string &text) {
+    writeFile(stubs + "/hold", "");
+    ASSERT_TRUE(speak(id, text, "fr").result);
+    ASSERT_TRUE(waitForPlayer(1));
+  }
+
+  // The text-to-speech children that the daemon reported forking.
+  std::vector<pid_t> forkedChildren() const {
+    std::vector<pid_t> pids;
+    static const std::string kLine = "TTS FORK ##### id:";
+    const std::string out = daemon.output();
+    for (size_t pos = 0; (pos = out.find(kLine, pos)) != std::string::npos; pos += kLine.size()) {
+      pid_t pid = atoi(out.c_str() + pos + kLine.size());
+      if (pid > 0 && (pids.empty() || pids.back() != pid)) pids.push_back(pid);
+    }
+    return pids;
+  }
+
+  std::string stubs, records;
+  Process web;
+  int port = 0;
+};
+
+}  // namespace
+
+TEST_F(TtsTest, UtterancePlaysToItsEnd) {
+  startWeb();
+  startSpeakingDaemon("fr=" + url("/speak/fr"));
+  const std::string text = "Il est 10h & <b>demi</b>, 100% s\xc3\xbbr";
+  Reply r = speak("utt-1", text, "fr");
+  ASSERT_TRUE(r.ok && r.result) << r.error;
+  ASSERT_TRUE(waitForSignals("tts_event", 1, kSlow));
+  EXPECT_EQ(signalsNamed("tts_event")[0].args, "('utt-1', 4)");
+  EXPECT_EQ(signalsNamed("tts_event")[0].sender, nameOwner());
+
+  // The fragment is posted byte for byte, markup unescaped, as a plain form post.
+  EXPECT_EQ(readFile(records + "/request-1.body"), fragment(text));
+  const std::string head = readFile(records + "/request-1.head");
+  EXPECT_EQ(head.rfind("POST /speak/fr HTTP/1.1\r\n", 0), 0u) << head;
+  EXPECT_NE(head.find("Content-Type: application/x-www-form-urlencoded"), std::string::npos);
+  EXPECT_FALSE(exists(records + "/request-2.head"));
+
+  // One player, fed the service's answer, finished before the event.
+  ASSERT_EQ(players().size(), 1u);
+  const std::string player = players()[0];
+  EXPECT_EQ(readFile(stubs + "/madplay.args." + player), "-a 1.5 -\n");
+  EXPECT_EQ(readFile(stubs + "/madplay.in." + player), "ID3-stand-in-audio");
+  EXPECT_EQ(readFile(stubs + "/madplay.done"), player + "\n");
+  EXPECT_FALSE(exists(stubs + "/killall.calls"));
+
+  pump(300);
+  EXPECT_EQ(signalsNamed("tts_event").size(), 1u);
+  ASSERT_EQ(forkedChildren().size(), 1u);
+  EXPECT_TRUE(daemon.waitForOutput("TTS TUE FILS Gpid : " + std::to_string(forkedChildren()[0]), kSlow));
+}
+
+TEST_F(TtsTest, LanguageKeyIsTheFirstTwoLettersLowerCased) {
+  startWeb();
+  startSpeakingDaemon("fr=" + url("/fr") + "\nen=" + url("/en"));
+  struct Case {
+    const char *lang;
+    const char *path;  // nullptr: refused
+  };
+  const Case cases[] = {
+      {"FR", "/fr"}, {"fR-ca", "/fr"}, {"En_US.UTF-8", "/en"}, {"de", nullptr},
+      {"e", nullptr}, {"", nullptr},    {"EN", "/en"},
+  };
+  size_t played = 0;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string("lang '") + c.lang + "'");
+    const std::string id = std::string("id-") + c.lang;
+    Reply r = speak(id, "hello", c.lang);
+    if (!c.path) {
+      EXPECT_FALSE(r.ok);
+      EXPECT_TRUE(daemon.waitForOutput(std::string("wrong lang (") + c.lang + ")", kSlow));
+      continue;
+    }
+    ASSERT_TRUE(r.ok && r.result) << r.error;
+    ++played;
+    ASSERT_TRUE(waitForSignals("tts_event", played, kSlow));
+    EXPECT_EQ(signalsNamed("tts_event").back().args, "('" + id + "', 4)");
+    const std::string head = readFile(records + "/request-" + std::to_string(played) + ".head");
+    EXPECT_EQ(head.rfind(std::string("POST ") + c.path + " ", 0), 0u) << head;
+  }
+  pump(200);
+  EXPECT_EQ(signalsNamed("tts_event").size(), played);
+}
+
+TEST_F(TtsTest, SpeakWhileSpeakingIsRefusedAndTheUtteranceGoesOn) {
+  startWeb();
+  startSpeakingDaemon("fr=" + url("/fr"));
+  ASSERT_NO_FATAL_FAILURE(speakHeld("first", "un"));
+
+  Reply busy = speak("second", "deux", "fr");
+  EXPECT_FALSE(busy.ok);
+  EXPECT_FALSE(speak("third", "trois", "de").ok);
+  pump(100);
+  EXPECT_TRUE(signalsNamed("tts_event").empty());
+
+  unlink((stubs + "/hold").c_str());
+  ASSERT_TRUE(waitForSignals("tts_event", 1, kSlow));
+  EXPECT_EQ(signalsNamed("tts_event")[0].args, "('first', 4)");
+  EXPECT_EQ(readFile(records + "/request-1.body"), fragment("un"));
+  EXPECT_FALSE(exists(records + "/request-2.head"));
+  EXPECT_EQ(players().size(), 1u);
+  pump(200);
+  EXPECT_EQ(signalsNamed("tts_event").size(), 1u);
+}
+
+TEST_F(TtsTest, StopEndsThePlayerAndTheChildOnce) {
+  startWeb();
+  startSpeakingDaemon("fr=" + url("/fr"));
+  ASSERT_NO_FATAL_FAILURE(speakHeld("stopped", "longue phrase"));
+  ASSERT_EQ(forkedChildren().size(), 1u);
+  const pid_t child = forkedChildren()[0];
+
+  Reply r = call("tts_stop", g_variant_new("(si)", "not the utterance id", 3));
+  EXPECT_TRUE(r.ok && r.result) << r.error;
+  ASSERT_TRUE(waitForSignals("tts_event", 1, kSlow));
+  EXPECT_EQ(signalsNamed("tts_event")[0].args, "('stopped', 4)");
+  EXPECT_EQ(readFile(stubs + "/killall.calls"), "madplay\n");
+  // The daemon has reaped its child, and the player never finished.
+  EXPECT_EQ(kill(child, 0), -1);
+  EXPECT_EQ(errno, ESRCH);
+  EXPECT_FALSE(exists(stubs + "/madplay.done"));
+  EXPECT_TRUE(daemon.waitForOutput("TTS CANCEL pid wait: " + std::to_string(child), kSlow));
+
+  // Nothing is playing any more: a second stop does nothing, a new utterance is accepted.
+  EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
+  pump(300);
+  EXPECT_EQ(signalsNamed("tts_event").size(), 1u);
+  EXPECT_EQ(readFile(stubs + "/killall.calls"), "madplay\n");
+  unlink((stubs + "/hold").c_str());
+  ASSERT_TRUE(speak("next", "encore", "fr").result);
+  ASSERT_TRUE(waitForSignals("tts_event", 2, kSlow));
+  EXPECT_EQ(signalsNamed("tts_event")[1].args, "('next', 4)");
+}
+
+TEST_F(TtsTest, FailedRequestsStillEndTheUtterance) {
+  struct Case {
+    const char *what;
+    int status;      // 0: nothing listens on the configured port
+    const char *answer;
+    const char *player_gets;
+  };
+  const Case cases[] = {
+      {"error page", 500, "<html>service down</html>", "<html>service down</html>"},
+      {"nothing listening", 0, "", ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string conf_url;
+    if (c.status) {
+      startWeb(c.status, c.answer);
+      conf_url = url("/fr");
+    } else {
+      // A port that was just free: bound by the stand-in, which is then stopped.
+      startWeb();
+      conf_url = url("/fr");
+      web.stop();
+    }
+    startSpeakingDaemon("fr=" + conf_url);
+    ASSERT_TRUE(speak(c.what, "bonjour", "fr").result);
+    ASSERT_TRUE(waitForSignals("tts_event", 1, kSlow));
+    EXPECT_EQ(signalsNamed("tts_event")[0].args, std::string("('") + c.what + "', 4)");
+    ASSERT_EQ(players().size(), 1u);
+    EXPECT_EQ(readFile(stubs + "/madplay.in." + players()[0]), c.player_gets);
+    // The daemon goes on serving.
+    EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
+
+    daemon.stop();
+    web.stop();
+    signals.clear();
+    unlink((stubs + "/madplay.pids").c_str());
+  }
+}
+
+// A daemon that cannot fork must not believe a child is playing: later speaks are refused for
+// the same reason again (not as busy), and a stop signals nobody.
+TEST_F(TtsTest, FailedForkLeavesTheDaemonIdle) {
+  if (access("/usr/bin/setpriv", X_OK) != 0 || access("/usr/bin/prlimit", X_OK) != 0)
+    GTEST_SKIP() << "setpriv or prlimit missing";
+  // An account that runs nothing else here, so that one process is its whole allowance (root
+  // ignores the limit); the bus only accepts users it can look up.
+  const passwd *account = getpwnam("games");
+  if (!account) GTEST_SKIP() << "no games account";
+  const std::string uid = std::to_string(account->pw_uid);
+  const std::string gid = std::to_string(account->pw_gid);
+  const std::string policy = dir.path + "/own-as-test-user.conf";
+  writeFile(policy, "<busconfig><policy user=\"" + std::string(account->pw_name) +
+                        "\"><allow own=\"com.helvorand.tobrel.Voice\"/></policy></busconfig>\n");
+  bus = std::make_unique<tobrel_test::PrivateBus>(
+      std::vector<std::string>{VOICE_POLICY_FILE, policy});
+  ASSERT_TRUE(bus->ok()) << bus->error();
+  g_object_unref(client);
+  client = voice_test::connectTo(bus->address());
+  ASSERT_NE(client, nullptr);
+  chmod(dir.path.c_str(), 0755);
+  writeConf(confWithServers("fr=http://127.0.0.1:9/fr"));
+  chmod(confPath().c_str(), 0644);
+
+  SpawnOptions options = daemonOptions();
+  const std::vector<std::string> limited = {"/usr/bin/prlimit", "--nproc=1", "/usr/bin/setpriv",
+                                            "--reuid=" + uid, "--regid=" + gid, "--clear-groups"};
+  options.argv.insert(options.argv.begin(), limited.begin(), limited.end());
+  ASSERT_TRUE(startDaemon(daemon, options)) << daemon.output();
+
+  for (const char *id : {"a", "b"}) {
+    SCOPED_TRACE(id);
+    EXPECT_FALSE(speak(id, "bonjour", "fr").ok);
+  }
+  std::string out = daemon.output();
+  size_t failures = 0;
+  for (size_t pos = 0; (pos = out.find("TTS FORK ##### id:-1", pos)) != std::string::npos; ++pos)
+    ++failures;
+  EXPECT_EQ(failures, 2u) << out;
+  EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
+  pump(200);
+  EXPECT_TRUE(signalsNamed("tts_event").empty());
+  EXPECT_FALSE(daemon.output().find("TTS CANCEL") != std::string::npos);
+  EXPECT_TRUE(daemon.running());
+}
