@@ -259,15 +259,29 @@ TEST(AsrSend, WritesOneWholeFrame) {
 
 void onAlarm(int) {}
 
-// One SIGALRM after the given time, with a handler installed without SA_RESTART, so that it
-// interrupts whatever system call blocks at that moment.
-void interruptAfter(long microseconds) {
+// SIGALRM after the given time (and then every `repeat` microseconds when not 0), with a
+// handler installed without SA_RESTART, so that it interrupts whatever system call blocks.
+void interruptAfter(long microseconds, long repeat = 0) {
   struct sigaction action = {};
   action.sa_handler = onAlarm;
   sigaction(SIGALRM, &action, nullptr);
   struct itimerval timer = {};
   timer.it_value.tv_usec = microseconds;
+  timer.it_interval.tv_usec = repeat;
   setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+void stopInterrupting() {
+  struct itimerval timer = {};
+  setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+// Helper threads leave the alarm to the thread under test.
+void ignoreAlarmInThisThread() {
+  sigset_t alarm;
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
 }
 
 TEST(AsrSend, CompletesASendThatTheKernelCutShort) {
@@ -278,17 +292,19 @@ TEST(AsrSend, CompletesASendThatTheKernelCutShort) {
   message.set_audio(std::string(512 * 1024, '\x11'));
   const std::string expected = asrframe::encode(message);
 
-  // A signal without SA_RESTART ends the blocked send early with part of the frame written;
-  // the reader drains the socket only after that.
-  interruptAfter(50000);
+  // Signals without SA_RESTART end the blocked send early with part of the frame written; the
+  // reader drains the socket only after a while.
   std::string received;
   std::thread reader([&] {
+    ignoreAlarmInThisThread();
     usleep(200000);
     received = readExactly(pair.theirs, expected.size());
   });
 
   LogCapture log;
+  interruptAfter(20000, 20000);
   EXPECT_EQ(0, sendAsrMsg(pair.ours, message));
+  stopInterrupting();
   reader.join();
   EXPECT_TRUE(received == expected);
   const auto retries = log.startingWith("send retry ");
@@ -456,14 +472,16 @@ TEST(AudioDevice, AnInterruptedReadIsResumed) {
   int fds[2];
   ASSERT_EQ(0, pipe(fds));
   // The read blocks on an empty pipe; a signal without SA_RESTART interrupts it before data come.
-  interruptAfter(30000);
+  interruptAfter(30000, 30000);
   std::thread writer([&] {
+    ignoreAlarmInThisThread();
     usleep(150000);
     const std::string data(2048, 'z');
     ASSERT_EQ(2048, write(fds[1], data.data(), data.size()));
   });
   std::string got(2048, '\0');
   EXPECT_TRUE(audioReadFull(fds[0], &got[0], got.size()));
+  stopInterrupting();
   EXPECT_EQ(std::string(2048, 'z'), got);
   writer.join();
   close(fds[0]);
@@ -639,8 +657,9 @@ TEST(AsrServers, AWaitInterruptedByASignalIsNotALostConnection) {
   SocketPair pair;
   Servers servers("[asr]\n");
   servers.voice.asr_socket = pair.ours;
-  interruptAfter(500);  // inside the 2 ms wait
+  interruptAfter(500, 500);  // several times inside the 2 ms wait
   EXPECT_EQ(1, asrWaitSocket(&servers.voice));
+  stopInterrupting();
   pair.write("x");
   EXPECT_EQ(0, asrWaitSocket(&servers.voice));
   servers.voice.asr_socket = 0;
