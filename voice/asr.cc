@@ -32,9 +32,15 @@ const char kGroup[] = "asr";
 constexpr size_t kCaptureBytes = 2048;  // 128 ms at 16000 samples a second
 constexpr long kWaitMicroseconds = 2000;
 
+// The texts come from the server as it sent them; D-Bus takes only UTF-8 and ends the process
+// on anything else, so invalid sequences become U+FFFD. Valid text goes out unchanged.
 void emitAsrEvent(VoiceObject *self, const char *text, const char *detail, int value) {
-  g_signal_emit(self, VOICE_OBJECT_GET_CLASS(self)->asr_event, 0, self->asr_uid->str, text, detail,
-                value);
+  gchar *validText = g_utf8_make_valid(text, -1);
+  gchar *validDetail = g_utf8_make_valid(detail, -1);
+  g_signal_emit(self, VOICE_OBJECT_GET_CLASS(self)->asr_event, 0, self->asr_uid->str, validText,
+                validDetail, value);
+  g_free(validText);
+  g_free(validDetail);
 }
 
 // Reads the host of the current index; a missing key leaves no host, which connecting then

@@ -421,3 +421,13 @@ TEST_F(AsrWithSpeechTest, StoppingARecognitionDuringAnUtteranceClosesItsConnecti
   pump(200);
   EXPECT_TRUE(asrEvents().empty());
 }
+
+TEST_F(AsrDaemonTest, TextThatIsNotUtf8IsMadeValidBeforeItGoesOnTheBus) {
+  // Latin-1 "cafe" with an accent, and two bytes that start no UTF-8 sequence.
+  AsrdProcess server({"--after=1", "--words=caf\xe9 cr\xc3\xa8me", "--semantic=\xff\xfe"});
+  startWith(server.port());
+  ASSERT_TRUE(startString("u-8", "a").ok);
+  EXPECT_EQ("('u-8', 'caf\xef\xbf\xbd cr\xc3\xa8me', '\xef\xbf\xbd\xef\xbf\xbd', 0)", waitForEvent());
+  EXPECT_TRUE(daemon.running());
+  EXPECT_TRUE(startString("u-9", "a").ok);
+}
