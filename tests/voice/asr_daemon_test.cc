@@ -4,7 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -157,25 +157,21 @@ TEST_F(AsrDaemonTest, GrammarsFromStringsAndFiles) {
 
   struct Case {
     const char *what;
+    std::function<Reply()> start;
     std::string grammarSent;
   };
   const Case cases[] = {
-      {"http at the start", "http://grammars/menu.grxml"},
-      {"string", abnf("en", "yes | no")},
-      {"empty string", abnf("en", "")},
-      {"file", content},
-      {"empty file", ""},
+      {"http at the start", [&] { return startString("u", "http://grammars/menu.grxml", "en"); },
+       "http://grammars/menu.grxml"},
+      {"string", [&] { return startString("u", "yes | no", "en"); }, abnf("en", "yes | no")},
+      {"empty string", [&] { return startString("u", "", "en"); }, abnf("en", "")},
+      {"file", [&] { return startFile("u", file); }, content},
+      {"empty file", [&] { return startFile("u", empty); }, ""},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     signals.clear();
-    const std::string what = c.what;
-    Reply reply;
-    if (what == "http at the start") reply = startString("u", "http://grammars/menu.grxml", "en");
-    if (what == "string") reply = startString("u", "yes | no", "en");
-    if (what == "empty string") reply = startString("u", "", "en");
-    if (what == "file") reply = startFile("u", file);
-    if (what == "empty file") reply = startFile("u", empty);
+    const Reply reply = c.start();
     ASSERT_TRUE(reply.ok) << reply.error;
     ASSERT_NE("", waitForEvent());
     const std::string session = server.nextSession();
