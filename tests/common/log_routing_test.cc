@@ -9,16 +9,16 @@
 #include "private_syslog.h"
 #include "tobrel-common.h"
 
-using tobrel_test::CapturedRun;
-using tobrel_test::runWithPrivateSyslog;
-using tobrel_test::SyslogLine;
+using tobrel::test::CapturedRun;
+using tobrel::test::runWithPrivateSyslog;
+using tobrel::test::SyslogLine;
 
 namespace {
 
 class LogRouting : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!tobrel_test::privateSyslogAvailable()) GTEST_SKIP() << "no private mount namespace";
+    if (!tobrel::test::privateSyslogAvailable()) GTEST_SKIP() << "no private mount namespace";
   }
 };
 

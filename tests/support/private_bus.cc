@@ -12,7 +12,7 @@
 #include <cstring>
 #include <fstream>
 
-namespace tobrel_test {
+namespace tobrel::test {
 
 namespace {
 
@@ -104,4 +104,4 @@ PrivateBus::~PrivateBus() {
   }
 }
 
-}  // namespace tobrel_test
+}  // namespace tobrel::test

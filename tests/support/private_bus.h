@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tobrel_test {
+namespace tobrel::test {
 
 class PrivateBus {
  public:
@@ -31,4 +31,4 @@ class PrivateBus {
   std::string error_;
 };
 
-}  // namespace tobrel_test
+}  // namespace tobrel::test

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace tobrel_test {
+namespace tobrel::test {
 
 SyslogLine parseSyslogDatagram(const std::string &raw) {
   SyslogLine line;
@@ -156,4 +156,4 @@ CapturedRun runWithPrivateSyslog(const std::function<void()> &body) {
   return run;
 }
 
-}  // namespace tobrel_test
+}  // namespace tobrel::test

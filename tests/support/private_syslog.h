@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tobrel_test {
+namespace tobrel::test {
 
 // One syslog datagram, split as glibc writes it: "<PRI>timestamp ident[pid]: message".
 struct SyslogLine {
@@ -41,4 +41,4 @@ CapturedRun runWithPrivateSyslog(const std::function<void()> &body);
 // Reads every datagram already queued on `fd`, waiting up to `settle_ms` for more to arrive.
 std::vector<SyslogLine> drainSyslog(int fd, int settle_ms);
 
-}  // namespace tobrel_test
+}  // namespace tobrel::test

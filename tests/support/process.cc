@@ -16,7 +16,7 @@
 
 extern char **environ;
 
-namespace tobrel_test {
+namespace tobrel::test {
 
 namespace {
 
@@ -186,4 +186,4 @@ void writeFile(const std::string &path, const std::string &content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
-}  // namespace tobrel_test
+}  // namespace tobrel::test

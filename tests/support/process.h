@@ -11,7 +11,7 @@
 
 #include "private_syslog.h"
 
-namespace tobrel_test {
+namespace tobrel::test {
 
 struct SpawnOptions {
   std::vector<std::string> argv;
@@ -60,4 +60,4 @@ struct TempDir {
 std::string readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &content);
 
-}  // namespace tobrel_test
+}  // namespace tobrel::test

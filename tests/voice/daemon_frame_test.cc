@@ -8,8 +8,8 @@
 
 #include "voice_fixture.h"
 
-using tobrel_test::Process;
-using tobrel_test::SpawnOptions;
+using tobrel::test::Process;
+using tobrel::test::SpawnOptions;
 using voice_test::confWithServers;
 using voice_test::Reply;
 using voice_test::VoiceDaemonTest;
@@ -197,8 +197,24 @@ TEST_F(VoiceDaemonTest, IdleMethodsAnswerWithoutSignals) {
   EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
 }
 
+// Until recognition sessions are built, both starts are refused and say why.
+TEST_F(VoiceDaemonTest, RecognitionStartsAreRefusedWhileUnavailable) {
+  startBus();
+  writeConf(confWithServers(""));
+  ASSERT_TRUE(startDaemon());
+  Reply by_string = call("asr_start_string", g_variant_new("(sssi)", "uid-1", "yes | no", "fr-FR", 0));
+  EXPECT_FALSE(by_string.ok);
+  EXPECT_EQ(by_string.error.rfind(kDefaultError, 0), 0u) << by_string.error;
+  Reply by_file = call("asr_start_file", g_variant_new("(ssi)", "uid-2", "/tmp/grammar.abnf", 1));
+  EXPECT_FALSE(by_file.ok);
+  EXPECT_TRUE(daemon.waitForOutput("session uid-2 refused", 20000));
+  EXPECT_TRUE(call("asr_stop", g_variant_new("(si)", "uid-1", 0)).result);
+  pump(200);
+  EXPECT_TRUE(signalsNamed("asr_event").empty());
+}
+
 TEST_F(VoiceDaemonTest, DebugVariableSetsTheSyslogThreshold) {
-  if (!tobrel_test::privateSyslogAvailable()) GTEST_SKIP() << "no private mount namespace";
+  if (!tobrel::test::privateSyslogAvailable()) GTEST_SKIP() << "no private mount namespace";
   struct Case {
     const char *what;
     std::optional<std::string> value;
@@ -220,7 +236,7 @@ TEST_F(VoiceDaemonTest, DebugVariableSetsTheSyslogThreshold) {
     Process run;
     EXPECT_TRUE(exitedWith(runToEnd(run, options), 255));
     bool debug_seen = false, loading_seen = false;
-    for (const tobrel_test::SyslogLine &l : run.syslog(100)) {
+    for (const tobrel::test::SyslogLine &l : run.syslog(100)) {
       EXPECT_EQ(l.ident, "Voice");
       EXPECT_EQ(l.facility, LOG_LOCAL1);
       if (l.message.rfind("Loading brick", 0) == 0) {
@@ -274,11 +290,11 @@ TEST_F(VoiceDaemonTest, InstalledDaemonRunsWithItsPolicyAndLibrary) {
     ASSERT_TRUE(exitedWith(runToEnd(run, install), 0)) << run.output();
   }
   const std::string policy = prefix + "/share/dbus-1/system.d/com.helvorand.tobrel.Voice.conf";
-  EXPECT_EQ(tobrel_test::readFile(policy), tobrel_test::readFile(VOICE_POLICY_FILE));
+  EXPECT_EQ(tobrel::test::readFile(policy), tobrel::test::readFile(VOICE_POLICY_FILE));
 
   // The installed policy is the one the bus applies, and the installed program finds the
   // installed library.
-  bus = std::make_unique<tobrel_test::PrivateBus>(std::vector<std::string>{policy});
+  bus = std::make_unique<tobrel::test::PrivateBus>(std::vector<std::string>{policy});
   ASSERT_TRUE(bus->ok()) << bus->error();
   writeConf(confWithServers(""));
   SpawnOptions options = daemonOptions();
@@ -288,7 +304,7 @@ TEST_F(VoiceDaemonTest, InstalledDaemonRunsWithItsPolicyAndLibrary) {
   ASSERT_TRUE(installed.start(options));
   ASSERT_TRUE(installed.waitForOutput("Successfully connected to SYSTEM bus", 30000))
       << installed.output();
-  const std::string maps = tobrel_test::readFile("/proc/" + std::to_string(installed.pid()) + "/maps");
+  const std::string maps = tobrel::test::readFile("/proc/" + std::to_string(installed.pid()) + "/maps");
   EXPECT_NE(maps.find(prefix + "/"), std::string::npos);
   EXPECT_NE(maps.find("libtobrel-common.so.1"), std::string::npos);
   GDBusConnection *c = voice_test::connectTo(bus->address());

@@ -10,10 +10,10 @@
 
 #include "voice_fixture.h"
 
-using tobrel_test::Process;
-using tobrel_test::readFile;
-using tobrel_test::SpawnOptions;
-using tobrel_test::writeFile;
+using tobrel::test::Process;
+using tobrel::test::readFile;
+using tobrel::test::SpawnOptions;
+using tobrel::test::writeFile;
 using voice_test::confWithServers;
 using voice_test::Reply;
 using voice_test::VoiceDaemonTest;
@@ -277,7 +277,7 @@ TEST_F(TtsTest, FailedForkLeavesTheDaemonIdle) {
   const std::string policy = dir.path + "/own-as-test-user.conf";
   writeFile(policy, "<busconfig><policy user=\"" + std::string(account->pw_name) +
                         "\"><allow own=\"com.helvorand.tobrel.Voice\"/></policy></busconfig>\n");
-  bus = std::make_unique<tobrel_test::PrivateBus>(
+  bus = std::make_unique<tobrel::test::PrivateBus>(
       std::vector<std::string>{VOICE_POLICY_FILE, policy});
   ASSERT_TRUE(bus->ok()) << bus->error();
   g_object_unref(client);

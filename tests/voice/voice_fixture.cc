@@ -57,7 +57,7 @@ void VoiceDaemonTest::TearDown() {
 void VoiceDaemonTest::startBus(bool with_policy) {
   std::vector<std::string> policies;
   if (with_policy) policies.push_back(VOICE_POLICY_FILE);
-  bus = std::make_unique<tobrel_test::PrivateBus>(policies);
+  bus = std::make_unique<tobrel::test::PrivateBus>(policies);
   ASSERT_TRUE(bus->ok()) << bus->error();
   client = connectTo(bus->address());
   ASSERT_NE(client, nullptr);
@@ -70,11 +70,11 @@ void VoiceDaemonTest::startBus(bool with_policy) {
 }
 
 void VoiceDaemonTest::writeConf(const std::string &text) {
-  tobrel_test::writeFile(confPath(), text);
+  tobrel::test::writeFile(confPath(), text);
 }
 
-tobrel_test::SpawnOptions VoiceDaemonTest::daemonOptions() const {
-  tobrel_test::SpawnOptions options;
+tobrel::test::SpawnOptions VoiceDaemonTest::daemonOptions() const {
+  tobrel::test::SpawnOptions options;
   options.argv = {VOICE_BINARY};
   options.env["DBUS_SYSTEM_BUS_ADDRESS"] = bus ? bus->address() : "unix:path=/nonexistent";
   options.env["TOBREL_VOICE_CONF"] = confPath();
@@ -83,8 +83,8 @@ tobrel_test::SpawnOptions VoiceDaemonTest::daemonOptions() const {
   return options;
 }
 
-bool VoiceDaemonTest::startDaemon(tobrel_test::Process &process,
-                                  const tobrel_test::SpawnOptions &options) {
+bool VoiceDaemonTest::startDaemon(tobrel::test::Process &process,
+                                  const tobrel::test::SpawnOptions &options) {
   if (!process.start(options)) return false;
   long long end = nowMs() + 30000;
   while (nowMs() < end) {
@@ -96,15 +96,15 @@ bool VoiceDaemonTest::startDaemon(tobrel_test::Process &process,
   return false;
 }
 
-int VoiceDaemonTest::runToEnd(tobrel_test::Process &run, const tobrel_test::SpawnOptions &options) {
+int VoiceDaemonTest::runToEnd(tobrel::test::Process &run, const tobrel::test::SpawnOptions &options) {
   int status = -1;
   if (!run.start(options) || !run.wait(30000, &status)) return -1;
   return status;
 }
 
-void VoiceDaemonTest::expectFatal(const tobrel_test::SpawnOptions &options,
+void VoiceDaemonTest::expectFatal(const tobrel::test::SpawnOptions &options,
                                   const std::string &line) {
-  tobrel_test::Process run;
+  tobrel::test::Process run;
   const int status = runToEnd(run, options);
   EXPECT_TRUE(status != -1 && WIFSIGNALED(status)) << status;
   EXPECT_NE(run.output().find(line), std::string::npos) << run.output();

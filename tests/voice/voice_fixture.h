@@ -42,15 +42,15 @@ class VoiceDaemonTest : public ::testing::Test {
   void startBus(bool with_policy = true);
   std::string confPath() const { return dir.path + "/voice.conf"; }
   void writeConf(const std::string &text);
-  tobrel_test::SpawnOptions daemonOptions() const;
+  tobrel::test::SpawnOptions daemonOptions() const;
   // Starts the daemon and waits until it owns its name; false when it ended or timed out.
-  bool startDaemon(tobrel_test::Process &daemon, const tobrel_test::SpawnOptions &options);
+  bool startDaemon(tobrel::test::Process &daemon, const tobrel::test::SpawnOptions &options);
   bool startDaemon() { return startDaemon(daemon, daemonOptions()); }
 
   // Runs a daemon that is expected to end by itself; its raw wait status, or -1 on time-out.
-  static int runToEnd(tobrel_test::Process &run, const tobrel_test::SpawnOptions &options);
+  static int runToEnd(tobrel::test::Process &run, const tobrel::test::SpawnOptions &options);
   // Runs a daemon that must end through a fatal log with `line`.
-  static void expectFatal(const tobrel_test::SpawnOptions &options, const std::string &line);
+  static void expectFatal(const tobrel::test::SpawnOptions &options, const std::string &line);
 
   Reply call(const char *method, GVariant *args);
   // Lets the client's main context run, so that signals are recorded.
@@ -60,11 +60,11 @@ class VoiceDaemonTest : public ::testing::Test {
   std::vector<Signal> signalsNamed(const std::string &member) const;
   std::string nameOwner();
 
-  tobrel_test::TempDir dir;
-  std::unique_ptr<tobrel_test::PrivateBus> bus;
+  tobrel::test::TempDir dir;
+  std::unique_ptr<tobrel::test::PrivateBus> bus;
   GDBusConnection *client = nullptr;
   std::vector<Signal> signals;
-  tobrel_test::Process daemon;
+  tobrel::test::Process daemon;
 
  private:
   guint subscription_ = 0;
