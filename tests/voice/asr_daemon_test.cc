@@ -11,8 +11,8 @@
 #include "asrd_process.h"
 #include "voice_fixture.h"
 
-using tobrel_test::Process;
-using tobrel_test::SpawnOptions;
+using tobrel::test::Process;
+using tobrel::test::SpawnOptions;
 using voice_test::Reply;
 using voice_test::VoiceDaemonTest;
 
@@ -30,7 +30,7 @@ class AsrDaemonTest : public VoiceDaemonTest {
   }
 
   void writeCapture(const std::string &bytes) {
-    tobrel_test::writeFile(capturePath(), bytes);
+    tobrel::test::writeFile(capturePath(), bytes);
   }
   std::string capturePath() const { return dir.path + "/capture.ul"; }
 
@@ -141,7 +141,7 @@ TEST_F(AsrDaemonTest, AudioGoesOutAsTheEvenBytesOfEachCapturedBuffer) {
   EXPECT_EQ(std::to_string(frames * 1024), sessionField(session, "audio")) << session;
   std::string expected;
   for (size_t i = 0; i < static_cast<size_t>(frames) * 2048; i += 2) expected += capture[i];
-  EXPECT_TRUE(tobrel_test::readFile(audioOut) == expected);
+  EXPECT_TRUE(tobrel::test::readFile(audioOut) == expected);
 }
 
 TEST_F(AsrDaemonTest, GrammarsFromStringsAndFiles) {
@@ -151,9 +151,9 @@ TEST_F(AsrDaemonTest, GrammarsFromStringsAndFiles) {
   std::string content = "#ABNF 1.0;\r\n";
   for (int i = 0; i < 30; ++i) content += "word" + std::to_string(i) + " | ";  // several blocks
   content += std::string("\0tail", 5);
-  tobrel_test::writeFile(file, content);
+  tobrel::test::writeFile(file, content);
   const std::string empty = dir.path + "/empty.abnf";
-  tobrel_test::writeFile(empty, "");
+  tobrel::test::writeFile(empty, "");
 
   struct Case {
     const char *what;
@@ -249,7 +249,7 @@ TEST_F(AsrDaemonTest, FailedStartsAnswerAnErrorAndSignalCancel) {
     bool connected;      // whether the server saw (and lost) a connection
   };
   const std::string regular = dir.path + "/not-a-device";
-  tobrel_test::writeFile(regular, "x");
+  tobrel::test::writeFile(regular, "x");
   const std::string missingDevice = dir.path + "/no-device";
   const std::string missingGrammar = dir.path + "/no-grammar.abnf";
   const Case cases[] = {
@@ -353,7 +353,7 @@ class AsrWithSpeechTest : public AsrDaemonTest {
     options.env["TTS_STUB_DIR"] = dir.path;
     ASSERT_TRUE(startDaemon(daemon, options));
   }
-  void hold() { tobrel_test::writeFile(holdPath(), ""); }
+  void hold() { tobrel::test::writeFile(holdPath(), ""); }
   void release() { unlink(holdPath().c_str()); }
   std::string holdPath() const { return dir.path + "/hold"; }
   // The utterance has reached the player.
