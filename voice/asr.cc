@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/select.h>
@@ -87,6 +88,24 @@ int failStart(VoiceObject *self, int code) {
   return code;
 }
 
+// A blocking connect that a signal interrupts goes on in the background: wait for its outcome
+// rather than take the interruption for a refusal.
+bool connectBlocking(int sock, const struct sockaddr_in &address) {
+  if (connect(sock, reinterpret_cast<const struct sockaddr *>(&address), sizeof address) == 0) {
+    return true;
+  }
+  if (errno != EINTR) return false;
+  struct pollfd writable = {sock, POLLOUT, 0};
+  int r;
+  while ((r = poll(&writable, 1, -1)) < 0 && errno == EINTR) {
+  }
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (r < 0 || getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+  errno = error;
+  return error == 0;
+}
+
 bool readGrammarFile(const char *filename, std::string *text) {
   FILE *file = fopen(filename, "r");
   if (file == nullptr) return false;
@@ -147,7 +166,7 @@ int asrConnect(VoiceObject *self) {
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(self->asr_port & 0xffff));
         memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
-        if (connect(sock, reinterpret_cast<struct sockaddr *>(&address), sizeof address) == 0) return 0;
+        if (connectBlocking(sock, address)) return 0;
         g_warning("connect failed on '%s:%d' : %s", self->asr_server, self->asr_port, strerror(errno));
       }
       closeSocket(self);
