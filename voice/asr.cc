@@ -153,8 +153,8 @@ int asrConnect(VoiceObject *self) {
     // Not for the player that an utterance runs.
     const int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (sock < 0) {
-      g_warning("connect failed on '%s:%d' : %s", self->asr_server != nullptr ? self->asr_server : "",
-                self->asr_port, strerror(errno));
+      g_warning("connect failed on '%s:%d' : %s",
+                self->asr_server != nullptr ? self->asr_server : "", self->asr_port, strerror(errno));
     } else {
       self->asr_socket = sock;
       const struct hostent *host =
@@ -167,7 +167,8 @@ int asrConnect(VoiceObject *self) {
         address.sin_port = htons(static_cast<uint16_t>(self->asr_port & 0xffff));
         memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
         if (connectBlocking(sock, address)) return 0;
-        g_warning("connect failed on '%s:%d' : %s", self->asr_server, self->asr_port, strerror(errno));
+        g_warning("connect failed on '%s:%d' : %s", self->asr_server, self->asr_port,
+                  strerror(errno));
       }
       closeSocket(self);
     }

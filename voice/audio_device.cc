@@ -39,8 +39,8 @@ int fileControl(int, unsigned long, int *) { return 0; }
 
 ssize_t fileRead(int fd, void *buffer, size_t size) {
   if (fd == capture.fd) {
-    const gint64 due = capture.opened +
-                       (capture.delivered + static_cast<gint64>(size)) * G_USEC_PER_SEC / kBytesPerSecond;
+    const gint64 bytes = capture.delivered + static_cast<gint64>(size);
+    const gint64 due = capture.opened + bytes * G_USEC_PER_SEC / kBytesPerSecond;
     const gint64 now = g_get_monotonic_time();
     if (due > now) g_usleep(static_cast<gulong>(due - now));
   }

@@ -164,11 +164,11 @@ void serve(int client, const Options &options, int index) {
 int main(int argc, char **argv) {
   Options options;
   static const struct option longOptions[] = {
-      {"port", required_argument, nullptr, 'p'},      {"answer", required_argument, nullptr, 'a'},
-      {"after", required_argument, nullptr, 'n'},     {"words", required_argument, nullptr, 'w'},
-      {"semantic", required_argument, nullptr, 's'},  {"score", required_argument, nullptr, 'c'},
-      {"split", no_argument, nullptr, 'x'},           {"audio-out", required_argument, nullptr, 'o'},
-      {"help", no_argument, nullptr, 'h'},            {nullptr, 0, nullptr, 0}};
+      {"port", required_argument, nullptr, 'p'},     {"answer", required_argument, nullptr, 'a'},
+      {"after", required_argument, nullptr, 'n'},    {"words", required_argument, nullptr, 'w'},
+      {"semantic", required_argument, nullptr, 's'}, {"score", required_argument, nullptr, 'c'},
+      {"split", no_argument, nullptr, 'x'},          {"audio-out", required_argument, nullptr, 'o'},
+      {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0}};
   int c;
   while ((c = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
     switch (c) {

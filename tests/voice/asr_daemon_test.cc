@@ -272,7 +272,8 @@ TEST_F(AsrDaemonTest, FailedStartsAnswerAnErrorAndSignalCancel) {
     Process run;
     ASSERT_TRUE(startDaemon(run, options));
     signals.clear();
-    const Reply reply = c.file != nullptr ? startFile("u-fail", c.file) : startString("u-fail", "a");
+    const Reply reply =
+        c.file != nullptr ? startFile("u-fail", c.file) : startString("u-fail", "a");
     EXPECT_FALSE(reply.ok);
     EXPECT_EQ("('u-fail', '<error_server_timeout>', 'cancel', 2)", waitForEvent(3000))
         << run.output();
@@ -423,7 +424,8 @@ TEST_F(AsrDaemonTest, TextThatIsNotUtf8IsMadeValidBeforeItGoesOnTheBus) {
   AsrdProcess server({"--after=1", "--words=caf\xe9 cr\xc3\xa8me", "--semantic=\xff\xfe"});
   startWith(server.port());
   ASSERT_TRUE(startString("u-8", "a").ok);
-  EXPECT_EQ("('u-8', 'caf\xef\xbf\xbd cr\xc3\xa8me', '\xef\xbf\xbd\xef\xbf\xbd', 0)", waitForEvent());
+  EXPECT_EQ("('u-8', 'caf\xef\xbf\xbd cr\xc3\xa8me', '\xef\xbf\xbd\xef\xbf\xbd', 0)",
+            waitForEvent());
   EXPECT_TRUE(daemon.running());
   EXPECT_TRUE(startString("u-9", "a").ok);
 }
