@@ -15,6 +15,9 @@ const char* const kFastTimers = "TOBRELVM_TIME_DIVISOR=100";
 std::string writeApp(const TempDir& root, const std::string& name, const std::string& mainJs,
                      const std::map<std::string, std::string>& extraFiles) {
   root.write(name + "/main.js", mainJs);
+  // Without an access list an app does not start; tests that need one give their own.
+  if (extraFiles.count("descriptor.xml") == 0)
+    root.write(name + "/descriptor.xml", "<descriptor><accesses/></descriptor>\n");
   for (const auto& file : extraFiles) root.write(name + "/" + file.first, file.second);
   return root.path() + "/" + name;
 }

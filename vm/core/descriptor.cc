@@ -5,6 +5,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
+#include "app.h"
+#include "tobrel_data.h"
+
 namespace {
 const xmlChar kAccessPath[] = "/descriptor/accesses/access";
 }
@@ -52,4 +57,10 @@ bool Descriptor::hasAccess(const char* name) const {
     if (word != nullptr && strcmp(name, word) == 0) return true;
   }
   return false;
+}
+
+Descriptor* loadDescriptor(TobrelData* data) {
+  const std::string path = appFilePath(*data, "descriptor.xml");
+  g_debug("searching descriptor: %s", path.c_str());
+  return new Descriptor(path.c_str());
 }

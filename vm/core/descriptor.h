@@ -26,4 +26,9 @@ class Descriptor {
   xmlXPathObjectPtr accesses = nullptr;
 };
 
+class TobrelData;
+
+// A new Descriptor for the app's descriptor.xml; the caller owns it.
+Descriptor* loadDescriptor(TobrelData* data);
+
 #endif

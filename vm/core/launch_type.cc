@@ -1,7 +1,7 @@
 // Launch type parsing and the `semantic` accessor of ASR launches.
 #include "launch_type.h"
 
-#include "own_property.h"
+#include "script.h"
 #include "semantic.h"
 
 namespace {
@@ -32,7 +32,7 @@ void createLaunchTypeTemplate(v8::Isolate* isolate, v8::Local<v8::ObjectTemplate
                               const std::string& launchType) {
   const std::vector<std::string> fields = splitLaunchType(launchType);
   auto set = [&](const char* name, const std::string& value) {
-    target->Set(isolate, name, utf8String(isolate, value.c_str()));
+    target->Set(isolate, name, newString(isolate, value.c_str()));
   };
   if (launchType.compare(0, 4, "RFID") == 0) {
     set("name", "RFID");
@@ -59,11 +59,10 @@ void semanticGetter(const v8::FunctionCallbackInfo<v8::Value>& info) {
   v8::Context::Scope scope(fresh);
   v8::Local<v8::Object> result = v8::Object::New(isolate);
   v8::Local<v8::Value> raw;
+  std::string text;
   if (!info.This()->Get(fresh, v8::String::NewFromUtf8Literal(isolate, "rawSemantic")).ToLocal(&raw)) return;
-  v8::Local<v8::String> rawText;
-  if (!raw->ToString(fresh).ToLocal(&rawText)) return;
-  v8::String::Utf8Value text(isolate, rawText);
-  parseSemantic(isolate, *text != nullptr ? *text : "", result);
+  if (!utf8Value(isolate, raw, &text)) return;
+  parseSemantic(isolate, text.c_str(), result);
   v8::Local<v8::Value> semantic;
   if (result->Get(fresh, v8::String::NewFromUtf8Literal(isolate, "semantic")).ToLocal(&semantic))
     info.GetReturnValue().Set(semantic);

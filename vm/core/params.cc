@@ -12,6 +12,7 @@
 
 #include "nusk-message.pb.h"
 #include "own_property.h"
+#include "script.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ using net::zolvek::nusk::message::KeyValue;
 
 void setString(v8::Isolate* isolate, v8::Local<v8::Object> target, const std::string& key,
                const std::string& value) {
-  setOwnProperty(isolate, target, key.c_str(), utf8String(isolate, value.c_str()));
+  setOwnProperty(isolate, target, key.c_str(), newString(isolate, value.c_str()));
 }
 
 bool readConfig(const char* path, ConfigApp* config) {

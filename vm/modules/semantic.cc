@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "own_property.h"
+#include "script.h"
 
 void parseSemantic(v8::Isolate* isolate, const char* text, v8::Local<v8::Object> target) {
   const size_t size = strlen(text);
@@ -38,7 +39,7 @@ void print_element_names(v8::Isolate* isolate, xmlNode* node, v8::Local<v8::Obje
       continue;
     }
     g_message("node type: Element, content: %s\n", content);
-    setOwnProperty(isolate, target, name, utf8String(isolate, reinterpret_cast<const char*>(content)));
+    setOwnProperty(isolate, target, name, newString(isolate, reinterpret_cast<const char*>(content)));
     xmlFree(content);
   }
 }

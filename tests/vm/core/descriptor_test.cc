@@ -5,11 +5,14 @@
 
 #include <string>
 
-#include "script_env.h"
+#include "temp_dir.h"
 
 namespace {
 
-class DescriptorTest : public TempDirTest {};
+class DescriptorTest : public ::testing::Test {
+ protected:
+  tobrel_test::TempDir files;
+};
 
 std::string accessList(const std::string& accesses) {
   return "<?xml version=\"1.0\"?>\n<descriptor><accesses>" + accesses + "</accesses></descriptor>\n";
@@ -47,7 +50,7 @@ TEST_F(DescriptorTest, GrantsOnlyExactWordsUnderTheExpectedPath) {
        "ears", false},
   };
   for (const GrantCase& c : cases) {
-    Descriptor d(writeFile("descriptor.xml", c.xml).c_str());
+    Descriptor d(files.write("descriptor.xml", c.xml).c_str());
     EXPECT_EQ(d.hasAccess(c.word), c.granted) << c.what;
   }
 }
@@ -58,7 +61,7 @@ TEST_F(DescriptorTest, AccessWithoutTextGrantsNothing) {
   const std::string xml = accessList(
       "<access/><access></access><access><b>ears</b></access><access><!--c-->tts</access>"
       "<access><?pi x?>dock</access><access>led</access>");
-  Descriptor d(writeFile("descriptor.xml", xml).c_str());
+  Descriptor d(files.write("descriptor.xml", xml).c_str());
   ASSERT_EQ(d.accessCount(), 6);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(d.accessName(i), nullptr) << i;
   EXPECT_STREQ(d.accessName(5), "led");
@@ -69,7 +72,7 @@ TEST_F(DescriptorTest, AccessWithoutTextGrantsNothing) {
 }
 
 TEST_F(DescriptorTest, KeepsDocumentRootAndCount) {
-  Descriptor d(writeFile("descriptor.xml", accessList("<access>a</access><access>b</access>")).c_str());
+  Descriptor d(files.write("descriptor.xml", accessList("<access>a</access><access>b</access>")).c_str());
   ASSERT_NE(d.doc, nullptr);
   ASSERT_NE(d.root, nullptr);
   EXPECT_STREQ(reinterpret_cast<const char*>(d.root->name), "descriptor");
@@ -82,11 +85,11 @@ TEST_F(DescriptorTest, UnreadableFileEndsTheProcessWithStatusZero) {
     const char* what;
     std::string path;
   } cases[] = {
-      {"missing", dir + "/absent.xml"},
-      {"empty", writeFile("empty.xml", "")},
-      {"not well-formed", writeFile("broken.xml", "<descriptor><accesses></descriptor>")},
-      {"not xml", writeFile("text.xml", "led http\n")},
-      {"a folder", dir},
+      {"missing", files.path() + "/absent.xml"},
+      {"empty", files.write("empty.xml", "")},
+      {"not well-formed", files.write("broken.xml", "<descriptor><accesses></descriptor>")},
+      {"not xml", files.write("text.xml", "led http\n")},
+      {"a folder", files.path()},
   };
   for (const auto& c : cases) {
     EXPECT_EXIT({ Descriptor d(c.path.c_str()); fprintf(stderr, "survived\n"); abort(); },

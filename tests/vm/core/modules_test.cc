@@ -35,7 +35,7 @@ class ModulesTest : public ScriptEnv {
   // Builds a context the way start-up does: module objects on both templates, then `tobrel`
   // set on the global template, and runs `probe` in it.
   std::string install(const std::string& accesses, const std::string& probe) {
-    Descriptor d(writeFile("descriptor.xml", "<descriptor><accesses>" + accesses + "</accesses></descriptor>").c_str());
+    Descriptor d(files.write("descriptor.xml", "<descriptor><accesses>" + accesses + "</accesses></descriptor>").c_str());
     v8::Local<v8::ObjectTemplate> global = v8::ObjectTemplate::New(isolate);
     v8::Local<v8::ObjectTemplate> tobrel = v8::ObjectTemplate::New(isolate);
     installModuleRows(kRows, sizeof kRows / sizeof kRows[0], isolate, global, tobrel, d);

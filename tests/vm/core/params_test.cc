@@ -1,6 +1,7 @@
 // The `params` object from config.bin fixtures written with the generated message classes.
 #include "params.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -59,7 +60,7 @@ class ParamsTest : public ScriptEnv {
     setGlobal("params", loadParams(isolate, path.c_str()));
     return run("JSON.stringify(params)");
   }
-  std::string loadBytes(const std::string& bytes) { return load(writeFile("config.bin", bytes)); }
+  std::string loadBytes(const std::string& bytes) { return load(files.write("config.bin", bytes)); }
   std::string loadConfig(const ConfigApp& app) { return loadBytes(app.SerializePartialAsString()); }
 
   std::vector<std::string> log;
@@ -193,10 +194,10 @@ TEST_F(ParamsTest, UnreadableFileGivesEmptyObject) {
     std::string path;
     std::string warning;
   } cases[] = {
-      {"missing", dir + "/absent.bin", "W no params loaded: No such file or directory"},
-      {"empty", writeFile("empty.bin", ""), ""},
-      {"a folder", dir, ""},
-      {"not a message", writeFile("junk.bin", std::string("\xff\xff\xff\xff garbage", 12)), ""},
+      {"missing", files.path() + "/absent.bin", "W no params loaded: No such file or directory"},
+      {"empty", files.write("empty.bin", ""), ""},
+      {"a folder", files.path(), ""},
+      {"not a message", files.write("junk.bin", std::string("\xff\xff\xff\xff garbage", 12)), ""},
   };
   for (const auto& c : cases) {
     log.clear();
