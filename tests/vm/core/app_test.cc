@@ -98,8 +98,13 @@ TEST(AppChild, UnreadableScriptsAbortTheChild) {
     std::function<void(const TempDir&)> build;
     const char* error;
   } cases[] = {
-      {"no main.js", [](const TempDir& d) { d.mkdir("app"); }, "\n: No such file or directory\n"},
-      {"main.js is a folder", [](const TempDir& d) { d.mkdir("app/main.js"); }, "\n: Is a directory\n"},
+      {"no main.js", [](const TempDir& d) { tobrel_test::writeDescriptor(d, "app"); }, "\n: No such file or directory\n"},
+      {"main.js is a folder",
+       [](const TempDir& d) {
+         tobrel_test::writeDescriptor(d, "app");
+         d.mkdir("app/main.js");
+       },
+       "\n: Is a directory\n"},
       {"included file missing", [](const TempDir& d) { writeApp(d, "app", "include('nope.js');"); },
        "\n: No such file or directory\n"},
       {"include of the app folder itself", [](const TempDir& d) { writeApp(d, "app", "include('');"); },
@@ -282,7 +287,7 @@ TEST(Globals, GlobalObjectHoldsTheAppsNamesInOrder) {
       "log('[' + cmdline + '|' + appName + '|' + instanceName + '|' + typeof tobrel + ']');\n"
       "exit();\n",
       {}, "app PLAIN my inst");
-  EXPECT_THAT(r.err, HasSubstr("JSLOG: log,exit,setTimeout,include,uuid,timestamp,tobrel,cmdline,instanceName,appName\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: log,exit,setTimeout,include,uuid,timestamp,tobrel,cmdline,instanceName,appName,launchType,params\n"));
   EXPECT_THAT(r.err, HasSubstr("JSLOG: [app PLAIN my inst|app|my inst|object]\n"));
 }
 

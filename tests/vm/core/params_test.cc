@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "log_capture.h"
 #include "nusk-message.pb.h"
 #include "script_env.h"
 
@@ -47,15 +48,6 @@ ConfigApp header() {
 
 class ParamsTest : public ScriptEnv {
  protected:
-  void SetUp() override {
-    ScriptEnv::SetUp();
-    handler_ = g_log_set_handler("TobrelVM", G_LOG_LEVEL_MASK, collect, &log);
-  }
-  void TearDown() override {
-    g_log_remove_handler("TobrelVM", handler_);
-    ScriptEnv::TearDown();
-  }
-
   std::string load(const std::string& path) {
     setGlobal("params", loadParams(isolate, path.c_str()));
     return run("JSON.stringify(params)");
@@ -63,23 +55,15 @@ class ParamsTest : public ScriptEnv {
   std::string loadBytes(const std::string& bytes) { return load(files.write("config.bin", bytes)); }
   std::string loadConfig(const ConfigApp& app) { return loadBytes(app.SerializePartialAsString()); }
 
-  std::vector<std::string> log;
-
- private:
-  static void collect(const gchar*, GLogLevelFlags level, const gchar* message, gpointer data) {
-    const char* kind = (level & G_LOG_LEVEL_WARNING) ? "W " : (level & G_LOG_LEVEL_DEBUG) ? "D " : "? ";
-    static_cast<std::vector<std::string>*>(data)->push_back(std::string(kind) + message);
-  }
-  guint handler_ = 0;
+  tobrel_test::LogCapture logs;
 };
 
 TEST_F(ParamsTest, InstanceWithParametersAndToken) {
   ConfigApp app = header();
   addInstance(&app, "main", {{"color", "red"}, {"size", "2"}})->set_accesstoken("tok");
   EXPECT_EQ(loadConfig(app), R"({"main":{"color":"red","size":"2","accessToken":"tok"}})");
-  const std::vector<std::string> expected = {"D create parameters", "D parameters size : 0",
-                                             "D create parameters done"};
-  EXPECT_EQ(log, expected);
+  const std::vector<std::string> expected = {"create parameters", "parameters size : 0", "create parameters done"};
+  EXPECT_EQ(logs.messages(G_LOG_LEVEL_DEBUG), expected);
 }
 
 TEST_F(ParamsTest, BuildsInstancesAndDescriptor) {
@@ -170,10 +154,10 @@ TEST_F(ParamsTest, ParameterLinesAreLogged) {
   ConfigApp app = header();
   addParameters(&app, {{"lang", "fr"}});
   EXPECT_EQ(loadConfig(app), R"({"descriptor":{"lang":"fr"}})");
-  const std::vector<std::string> expected = {
-      "D create parameters", "D parameters size : 1", "D create parameters key : lang",
-      "D create parameters value : fr", "D create parameters done"};
-  EXPECT_EQ(log, expected);
+  const std::vector<std::string> expected = {"create parameters", "parameters size : 1",
+                                             "create parameters key : lang", "create parameters value : fr",
+                                             "create parameters done"};
+  EXPECT_EQ(logs.messages(G_LOG_LEVEL_DEBUG), expected);
 }
 
 // Bytes that end early still give what was read before the cut; the app starts all the same.
@@ -194,18 +178,16 @@ TEST_F(ParamsTest, UnreadableFileGivesEmptyObject) {
     std::string path;
     std::string warning;
   } cases[] = {
-      {"missing", files.path() + "/absent.bin", "W no params loaded: No such file or directory"},
+      {"missing", files.path() + "/absent.bin", "no params loaded: No such file or directory"},
       {"empty", files.write("empty.bin", ""), ""},
       {"a folder", files.path(), ""},
       {"not a message", files.write("junk.bin", std::string("\xff\xff\xff\xff garbage", 12)), ""},
   };
   for (const auto& c : cases) {
-    log.clear();
+    logs.clear();
     EXPECT_EQ(load(c.path), "{}") << c.what;
-    bool warned = false;
-    for (const std::string& line : log) warned |= line == c.warning;
     if (!c.warning.empty()) {
-      EXPECT_TRUE(warned) << c.what;
+      EXPECT_TRUE(logs.has(G_LOG_LEVEL_WARNING, c.warning)) << c.what;
     }
   }
 }
