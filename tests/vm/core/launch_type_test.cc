@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "script_env.h"
+#include "context_fixture.h"
 
 namespace {
 
-class LaunchTypeTest : public ScriptEnv {
+class LaunchTypeTest : public ContextTest {
  protected:
   // Makes `launchType` on the global object from the given text.
   void make(const std::string& text) {

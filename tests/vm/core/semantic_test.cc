@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "script_env.h"
+#include "context_fixture.h"
 
 namespace {
 
-class SemanticTest : public ScriptEnv {
+class SemanticTest : public ContextTest {
  protected:
   // Parses `xml` into a target that already holds {keep: 1, a: "old"} and returns its JSON.
   std::string convert(const std::string& xml) {
