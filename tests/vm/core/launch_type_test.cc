@@ -88,6 +88,9 @@ TEST_F(LaunchTypeTest, SemanticIsParsedAgainAtEveryRead) {
        "obj"},
       {"launchType.rawSemantic = {toString: function () { throw 'no text'; }}; launchType.semantic", "threw: no text"},
       {"delete launchType.rawSemantic; typeof launchType.semantic", "undefined"},
+      {"var get = Object.getOwnPropertyDescriptor(launchType, 'semantic').get;"
+       "get.call({rawSemantic: '<semantic>o</semantic>'})", "o"},
+      {"[typeof get(), typeof get.call(1), typeof get.call(this)].join()", "undefined,undefined,undefined"},
   };
   for (const auto& s : steps) EXPECT_EQ(run(s.script), s.result) << s.script;
 }
