@@ -98,10 +98,11 @@ TEST(AppChild, UnreadableScriptsAbortTheChild) {
     std::function<void(const TempDir&)> build;
     const char* error;
   } cases[] = {
-      {"no main.js", [](const TempDir& d) { tobrel_test::writeDescriptor(d, "app"); }, "\n: No such file or directory\n"},
+      {"no main.js", [](const TempDir& d) { d.write("app/descriptor.xml", tobrel_test::kEmptyDescriptor); },
+       "\n: No such file or directory\n"},
       {"main.js is a folder",
        [](const TempDir& d) {
-         tobrel_test::writeDescriptor(d, "app");
+         d.write("app/descriptor.xml", tobrel_test::kEmptyDescriptor);
          d.mkdir("app/main.js");
        },
        "\n: Is a directory\n"},
