@@ -7,8 +7,11 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include "data_resource.h"
 #include "engine.h"
 #include "globals.h"
+#include "interactive.h"
+#include "link.h"
 #include "script.h"
 #include "timeouts.h"
 #include "tobrel_data.h"
@@ -100,13 +103,17 @@ void startApp(TobrelData* data) {
   // Installation points, in their fixed order; each feature adds its own line here:
   //   loadDescriptor(data), MESSAGE "decriptor loaded", installModules(global, tobrel, ...),
   //   data->descriptor = the descriptor
-  //   tobrel: ping, connect, start, stop, info; seedRandom(); tobrel: random
+  //   tobrel: ping
+  setFunction(isolate, tobrel, "connect", ConnectFunction);
+  setFunction(isolate, tobrel, "start", InteractiveFunctionStart);
+  setFunction(isolate, tobrel, "stop", InteractiveFunctionStop);
+  //   tobrel: info; seedRandom(); tobrel: random
   setFunction(isolate, global, "include", IncludeFunction);
   //   signHMACSHA1
   setFunction(isolate, global, "uuid", UuidFunction);
   setFunction(isolate, global, "timestamp", TimestampFunction);
   global->Set(isolate, "tobrel", tobrel);
-  //   file
+  global->Set(isolate, "file", createFileTemplate(isolate));
   global->Set(isolate, "cmdline", newString(isolate, data->cmdLine.c_str()));
   global->Set(isolate, "instanceName", newString(isolate, data->instanceName.c_str()));
   global->Set(isolate, "appName", newString(isolate, data->appName.c_str()));
