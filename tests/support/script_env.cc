@@ -98,6 +98,13 @@ void ScriptEnv::pollOnce() { pollServer(app_.get()); }
 
 bool ScriptEnv::logged(const std::string& text) const { return countLogged(text) > 0; }
 
+bool ScriptEnv::loggedPart(const std::string& part) const {
+  for (const LogLine& line : logs_) {
+    if (line.text.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
 int ScriptEnv::countLogged(const std::string& text) const {
   int count = 0;
   for (const LogLine& line : logs_) count += line.text == text ? 1 : 0;

@@ -53,6 +53,8 @@ class ScriptEnv {
   // True when a captured line equals `text`.
   bool logged(const std::string& text) const;
   int countLogged(const std::string& text) const;
+  // True when a captured line contains `part`.
+  bool loggedPart(const std::string& part) const;
   void clearLogs() { logs_.clear(); }
 
  private:
