@@ -23,6 +23,13 @@ TOBREL_UTILS_API void toLower(char* text);
 // Writes a fresh UUID as 36 lowercase characters and a NUL into `buf` (37 bytes).
 TOBREL_UTILS_API TOBREL_UUID_RESULT generateUuid(char* buf);
 
+#ifndef TOBREL_UTILS_FOR_DEVICEBUS
+// The one rule for a script-supplied path inside the app's folder: 1 when it is refused (it
+// names the access list, holds "..", or any byte outside letters, digits, "_-/."), else 0.
+// It logs nothing; each caller reports a refusal in its own words.
+int isForbiddenPath(const char* path);
+#endif
+
 #ifdef __cplusplus
 }
 #endif

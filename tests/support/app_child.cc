@@ -1,0 +1,51 @@
+// runAppChild: the launcher's child branch, run in a forked copy of the test process.
+#include "app_child.h"
+
+#include <syslog.h>
+
+#include "app.h"
+#include "engine.h"
+#include "log.h"
+#include "tobrel_data.h"
+
+namespace tobrel_test {
+
+const char* const kFastTimers = "TOBRELVM_TIME_DIVISOR=100";
+
+std::string writeApp(const TempDir& root, const std::string& name, const std::string& mainJs,
+                     const std::map<std::string, std::string>& extraFiles) {
+  root.write(name + "/main.js", mainJs);
+  for (const auto& file : extraFiles) root.write(name + "/" + file.first, file.second);
+  return root.path() + "/" + name;
+}
+
+std::unique_ptr<Process> startAppChild(const std::string& appFolder, const std::string& requestLine,
+                                       const AppChildOptions& options) {
+  const int debugLevel = options.debugLevel;
+  return Process::start(
+      [appFolder, requestLine, debugLevel]() {
+        LauncherOptions launcher;
+        launcher.debugLevel = debugLevel;
+        launcher.appFolder = appFolder.c_str();
+        openTobrelLog(&launcher);
+        initEngine();
+        int status;
+        {
+          TobrelData data;
+          data.options = &launcher;
+          data.setCmdLine(requestLine);
+          status = runChild(nullptr, &data);
+        }
+        closelog();
+        return status;
+      },
+      options.run);
+}
+
+RunResult runAppChild(const std::string& appFolder, const std::string& requestLine, const AppChildOptions& options) {
+  auto process = startAppChild(appFolder, requestLine, options);
+  process->closeStdin();
+  return process->wait(options.run.timeoutMs);
+}
+
+}  // namespace tobrel_test

@@ -1,0 +1,46 @@
+// Test support for TobrelVM: build app folders and run one app child as a real process.
+//
+// runAppChild forks the test process and runs, in the child, exactly what the launcher's
+// child does after its fork (TobrelVM's logging, the engine, the request split, runChild), so
+// the result carries the app's own exit status or signal, which the launcher never reports.
+// TOBRELVM_TIME_DIVISOR (timeouts.h) shortens the app's time limits: kFastTimers gives 100.
+// Tests of the launcher itself run the real binary at TOBRELVM_PATH with process.h.
+//
+//   tobrel_test::TempDir apps;
+//   writeApp(apps, "hello", "log('hi'); exit();");
+//   RunResult r = runAppChild(apps.path(), "hello PLAIN inst");
+//   EXPECT_THAT(r.err, HasSubstr("MESSAGE: JSLOG: hi"));  EXPECT_EQ(r.exitCode, 0);
+#ifndef TOBREL_TESTS_SUPPORT_APP_CHILD_H
+#define TOBREL_TESTS_SUPPORT_APP_CHILD_H
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "process.h"
+#include "temp_dir.h"
+
+namespace tobrel_test {
+
+// "TOBRELVM_TIME_DIVISOR=100": the 10000 ms not-interactive end after 100 ms, and so on.
+extern const char* const kFastTimers;
+
+// Writes <root>/<name>/main.js and any extra files (name relative to the app folder).
+std::string writeApp(const TempDir& root, const std::string& name, const std::string& mainJs,
+                     const std::map<std::string, std::string>& extraFiles = {});
+
+struct AppChildOptions {
+  RunOptions run;       // env, syslog, timeout; stdin is not read by an app
+  int debugLevel = 7;   // "--debug=" of the launcher the child comes from
+};
+
+// Runs the app named by the request line's first field from `appFolder` until it ends.
+RunResult runAppChild(const std::string& appFolder, const std::string& requestLine,
+                      const AppChildOptions& options = AppChildOptions());
+// The same, left running, for tests that talk to the app while it runs.
+std::unique_ptr<Process> startAppChild(const std::string& appFolder, const std::string& requestLine,
+                                       const AppChildOptions& options = AppChildOptions());
+
+}  // namespace tobrel_test
+
+#endif

@@ -1,0 +1,106 @@
+// Test support: run a program (or a function in a forked copy of the test) as a real child
+// process, feed its standard input, capture standard output and error, its exit status or
+// signal, with a timeout, and optionally its syslog (syslog_capture.h).
+//
+// The child runs in its own process group; everything it forks stays in that group and is
+// killed when the Process is destroyed (or by wait()). The test process becomes a child
+// subreaper, so descendants orphaned by the child are reparented to it and reaped here.
+//
+//   RunResult r = runProgram({TOBRELVM_PATH, "--app_folder=" + dir}, opts);  // all at once
+//   auto p = Process::start({...}, opts);           // or step by step:
+//   p->write("app1\n");
+//   ASSERT_TRUE(p->waitFor(Stream::kErr, "JSLOG: hi", 5000)) << p->err();
+//   RunResult end = p->wait(5000);                  // exit code / signal / timedOut
+//   r.describe() gives a one-line status for assertion messages.
+#ifndef TOBREL_TESTS_SUPPORT_PROCESS_H
+#define TOBREL_TESTS_SUPPORT_PROCESS_H
+
+#include <sys/types.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tobrel_test {
+
+class SyslogCapture;
+
+struct RunOptions {
+  std::string stdinText;           // written to standard input at start
+  bool closeStdin = true;          // close standard input after stdinText (runProgram/runFunction)
+  std::vector<std::string> env;    // "NAME=value", added to (or replacing in) the environment
+  int timeoutMs = 30000;           // runProgram/runFunction: kill the group after this long
+  SyslogCapture* syslog = nullptr; // one capture per child process
+};
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  bool exited = false;  // ended by exit/return; exitCode holds the status
+  int exitCode = -1;
+  int signal = 0;       // the signal that ended it, when not exited
+  bool timedOut = false;
+  std::string describe() const;
+};
+
+enum class Stream { kOut, kErr };
+
+class Process {
+ public:
+  static std::unique_ptr<Process> start(const std::vector<std::string>& argv, const RunOptions& options);
+  // Forks the test process and runs `body` in the child; its result is the exit status.
+  static std::unique_ptr<Process> start(const std::function<int()>& body, const RunOptions& options);
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void write(const std::string& text);
+  void closeStdin();
+
+  // Reads output until `text` appears in the stream (anywhere since the start); false on timeout.
+  bool waitFor(Stream stream, const std::string& text, int timeoutMs);
+  // Reads output until `condition` holds; false on timeout.
+  bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
+  // Reads output for this long, whatever happens.
+  void pump(int ms);
+
+  const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
+
+  // Waits for the child to end (killing its group with SIGKILL after timeoutMs). Then, when
+  // killRest, kills what is left of the group and reads the output to its end.
+  RunResult wait(int timeoutMs, bool killRest = true);
+  // Signals the whole group.
+  void killGroup(int signal = 9);
+
+ private:
+  Process() = default;
+  void launch(const std::function<void()>& inChild, const RunOptions& options);
+  bool pumpOnce(int ms);
+  void reapGroup();
+
+  pid_t pid_ = -1;
+  int in_ = -1, outFd_ = -1, errFd_ = -1;
+  SyslogCapture* syslog_ = nullptr;
+  std::string out_, err_;
+  bool ended_ = false;
+  int status_ = 0;
+};
+
+RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& options = RunOptions());
+RunResult runFunction(const std::function<int()>& body, const RunOptions& options = RunOptions());
+
+// Children of `parent` (zombies included), from /proc.
+std::vector<pid_t> childrenOf(pid_t parent);
+// True while `pid` exists and is not a zombie.
+bool isRunning(pid_t pid);
+// Lines of `text` (split at '\n', without the newlines).
+std::vector<std::string> lines(const std::string& text);
+// Number of (non-overlapping) occurrences of `needle` in `text`.
+int countOf(const std::string& text, const std::string& needle);
+
+}  // namespace tobrel_test
+
+#endif

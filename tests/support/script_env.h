@@ -1,0 +1,82 @@
+// Test support: one app's script context inside the test process, with the device link's
+// natives (tobrel.connect/start/stop, file) and a peer socket on which the test plays the
+// message daemon by hand. Log lines of the process are captured for assertions.
+//
+//   tobrel_test::ScriptEnv env;                  // isolate, context, TobrelData, main loop
+//   int daemon = env.attachPeer();               // app.sock <-> daemon (socketpair)
+//   env.run("tobrel.start(function() { log('granted'); })");
+//   NuskMsg start = tobrel_test::readFrame(daemon);
+//   tobrel_test::writeFrame(daemon, reply);  env.pollOnce();
+//   EXPECT_TRUE(env.logged("JSLOG: granted"));
+#ifndef TOBREL_TESTS_SUPPORT_SCRIPT_ENV_H
+#define TOBREL_TESTS_SUPPORT_SCRIPT_ENV_H
+
+#include <glib.h>
+#include <v8.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "nusk-message.pb.h"
+#include "tobrel_data.h"
+
+namespace tobrel_test {
+
+struct LogLine {
+  GLogLevelFlags level;
+  std::string text;
+};
+
+class ScriptEnv {
+ public:
+  // `appFolder` and `appName` name the app folder used by file.read and file.write.
+  explicit ScriptEnv(const std::string& appFolder = "/nonexistent", const std::string& appName = "app");
+  ~ScriptEnv();
+  ScriptEnv(const ScriptEnv&) = delete;
+  ScriptEnv& operator=(const ScriptEnv&) = delete;
+
+  v8::Isolate* isolate() const { return isolate_; }
+  v8::Local<v8::Context> context() const;
+  TobrelData& app() { return *app_; }
+
+  // Runs `source` in the app's context: the result's string form, or "threw: <text>".
+  std::string run(const std::string& source);
+
+  // Makes app.sock one end of a socket pair (no poller is installed) and returns the other.
+  int attachPeer();
+
+  // One pass of the link's poller.
+  void pollOnce();
+
+  const std::vector<LogLine>& logs() const { return logs_; }
+  // True when a captured line equals `text`.
+  bool logged(const std::string& text) const;
+  int countLogged(const std::string& text) const;
+  // True when a captured line contains `part`.
+  bool loggedPart(const std::string& part) const;
+  void clearLogs() { logs_.clear(); }
+
+ private:
+  static void capture(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer self);
+
+  LauncherOptions options_;
+  std::string appFolder_;
+  std::unique_ptr<TobrelData> app_;
+  v8::Isolate* isolate_;
+  v8::Global<v8::Context> context_;
+  int peer_ = -1;
+  std::vector<LogLine> logs_;
+  GLogFunc previousHandler_;
+};
+
+// Frame I/O for the test's side of the link (blocking; fails the test on a short read).
+net::zolvek::nusk::message::NuskMsg readFrame(int fd);
+void writeFrame(int fd, const net::zolvek::nusk::message::NuskMsg& msg);
+void writeBytes(int fd, const std::string& bytes);
+// A reply naming `request` with response.code `code` (0: a response without a code; -1: none).
+net::zolvek::nusk::message::NuskMsg replyTo(const std::string& request, int code);
+
+}  // namespace tobrel_test
+
+#endif

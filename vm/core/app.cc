@@ -1,0 +1,172 @@
+// The app child: main loop, script context in its fixed order, main.js, the not-interactive
+// end and the heap-limit end. Later features add their own one-line steps to startApp.
+#include "app.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "data_resource.h"
+#include "engine.h"
+#include "globals.h"
+#include "interactive.h"
+#include "link.h"
+#include "script.h"
+#include "timeouts.h"
+#include "tobrel_data.h"
+
+using v8::Context;
+using v8::FunctionTemplate;
+using v8::HandleScope;
+using v8::Isolate;
+using v8::Local;
+using v8::MaybeLocal;
+using v8::ObjectTemplate;
+using v8::Script;
+using v8::ScriptOrigin;
+using v8::String;
+using v8::TryCatch;
+
+namespace {
+
+void setFunction(Isolate* isolate, Local<ObjectTemplate> target, const char* name, v8::FunctionCallback native) {
+  target->Set(isolate, name, FunctionTemplate::New(isolate, native));
+}
+
+// Reached when the app's script heap is nearly full. The script is terminated and the app ends
+// with status 1; the extra room lets the engine finish the allocation in progress instead of
+// dying of its own out-of-memory trap.
+size_t onNearHeapLimit(void* raw, size_t currentLimit, size_t initialLimit) {
+  auto* data = static_cast<TobrelData*>(raw);
+  static int calls = 0;
+  if (++calls == 1) {
+    g_warning("script heap limit of %zu bytes reached: ending %s", initialLimit, data->appName.c_str());
+    data->quitRequested = true;
+    data->exitStatus = 1;
+    if (data->loop != nullptr) g_main_loop_quit(data->loop);
+    Isolate::GetCurrent()->TerminateExecution();
+  }
+  return currentLimit + initialLimit / 2;
+}
+
+}  // namespace
+
+std::string appFilePath(const TobrelData& data, const char* name) {
+  char path[255];
+  snprintf(path, sizeof path, "%s/%s/%s", data.options->appFolder, data.appName.c_str(), name);
+  return path;
+}
+
+char* readFile(const char* path, size_t* length) {
+  struct stat info;
+  if (stat(path, &info) != 0) g_error("%s", strerror(errno));
+  // A directory or a device would hand the compiler bytes that are not the file's.
+  if (!S_ISREG(info.st_mode)) g_error("%s", strerror(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
+  FILE* file = fopen(path, "rb");
+  if (file == nullptr) g_error("%s", strerror(errno));
+  auto* buffer = new char[static_cast<size_t>(info.st_size) + 1];
+  const size_t got = fread(buffer, 1, static_cast<size_t>(info.st_size), file);
+  const bool failed = ferror(file) != 0;
+  const int readErrno = errno;
+  fclose(file);
+  if (failed) g_error("%s", strerror(readErrno));
+  buffer[got] = '\0';  // after what was read: a file that shrank leaves no stale bytes
+  if (length != nullptr) *length = got;
+  return buffer;
+}
+
+MaybeLocal<String> loadSource(TobrelData* data, const char* name) {
+  const std::string path = appFilePath(*data, name);
+  g_debug("loading source: %s", path.c_str());
+  char* bytes = readFile(path.c_str());
+  MaybeLocal<String> source = String::NewFromUtf8(Isolate::GetCurrent(), bytes);
+  delete[] bytes;
+  return source;
+}
+
+Local<ObjectTemplate> createGlobalTemplate(Isolate* isolate) {
+  Local<ObjectTemplate> global = ObjectTemplate::New(isolate);
+  setFunction(isolate, global, "log", LogFunction);
+  setFunction(isolate, global, "exit", ExitFunction);
+  setFunction(isolate, global, "setTimeout", SetTimeoutFunction);
+  // ping
+  global->SetInternalFieldCount(1);
+  return global;
+}
+
+void startApp(TobrelData* data) {
+  Isolate* isolate = Isolate::GetCurrent();
+  HandleScope scope(isolate);
+  Local<ObjectTemplate> global = createGlobalTemplate(isolate);
+  Local<ObjectTemplate> tobrel = ObjectTemplate::New(isolate);
+  // Installation points, in their fixed order; each feature adds its own line here:
+  //   loadDescriptor(data), MESSAGE "decriptor loaded", installModules(global, tobrel, ...),
+  //   data->descriptor = the descriptor
+  //   tobrel: ping
+  setFunction(isolate, tobrel, "connect", ConnectFunction);
+  setFunction(isolate, tobrel, "start", InteractiveFunctionStart);
+  setFunction(isolate, tobrel, "stop", InteractiveFunctionStop);
+  //   tobrel: info; seedRandom(); tobrel: random
+  setFunction(isolate, global, "include", IncludeFunction);
+  //   signHMACSHA1
+  setFunction(isolate, global, "uuid", UuidFunction);
+  setFunction(isolate, global, "timestamp", TimestampFunction);
+  global->Set(isolate, "tobrel", tobrel);
+  global->Set(isolate, "file", createFileTemplate(isolate));
+  global->Set(isolate, "cmdline", newString(isolate, data->cmdLine.c_str()));
+  global->Set(isolate, "instanceName", newString(isolate, data->instanceName.c_str()));
+  global->Set(isolate, "appName", newString(isolate, data->appName.c_str()));
+  //   launchType
+
+  Local<Context> context = Context::New(isolate, nullptr, global);
+  Context::Scope contextScope(context);
+  context->Global()->SetAlignedPointerInInternalField(0, data);
+  //   params (set on the global object)
+
+  Local<String> source;
+  if (!loadSource(data, "main.js").ToLocal(&source)) {
+    g_warning("main.js is too long for a script string");
+    return;
+  }
+  TryCatch tryCatch(isolate);
+  ScriptOrigin origin(isolate, newString(isolate, "main.js"));
+  Local<Script> script;
+  if (!Script::Compile(context, source, &origin).ToLocal(&script)) {
+    reportException(isolate, &tryCatch);
+    return;
+  }
+  g_message("running app: %s", data->appName.c_str());
+  if (script->Run(context).IsEmpty()) reportException(isolate, &tryCatch);
+}
+
+gboolean autokillNotInteractive(gpointer raw) {
+  auto* data = static_cast<TobrelData*>(raw);
+  if (data->interactiveId != nullptr) return FALSE;
+  g_warning("/!\\ AUTOKILL, application still not interactive after %dms", kNotInteractiveTimeoutMs);
+  // Ends through the loop, so the engine is torn down as after exit(); the status is the same.
+  data->exitStatus = 255;
+  data->quitRequested = true;
+  g_main_loop_quit(data->loop);
+  return FALSE;
+}
+
+int runChild(void* /*unused*/, TobrelData* data) {
+  data->loop = g_main_loop_new(nullptr, FALSE);
+  g_debug("running app: %s/%s", data->options->appFolder, data->appName.c_str());
+  Isolate* isolate = newAppIsolate();
+  {
+    Isolate::Scope isolateScope(isolate);
+    HandleScope scope(isolate);
+    isolate->SetCaptureStackTraceForUncaughtExceptions(true, 10, v8::StackTrace::kOverview);
+    isolate->AddNearHeapLimitCallback(onNearHeapLimit, data);
+    startApp(data);
+    g_timeout_add(scaledTimeoutMs(kNotInteractiveTimeoutMs), autokillNotInteractive, data);
+    if (!data->quitRequested) g_main_loop_run(data->loop);
+    data->deleteListeners();
+  }
+  disposeAppIsolate(isolate);
+  g_main_loop_unref(data->loop);
+  data->loop = nullptr;
+  return data->exitStatus;
+}

@@ -1,0 +1,25 @@
+// TobrelVM's logging: every GLib message of the process goes to syslog (identity "TobrelVM",
+// LOG_LOCAL1) and, under the "--debug=" threshold, to standard error as "LEVEL: text".
+#ifndef TOBREL_VM_CORE_LOG_H
+#define TOBREL_VM_CORE_LOG_H
+
+#include <glib.h>
+
+struct LauncherOptions;
+
+// Opens syslog and installs logHandler as GLib's default handler with `options` as user data.
+void openTobrelLog(LauncherOptions* options);
+
+// The GLib default log handler; `data` is the LauncherOptions. The domain is not looked at.
+void logHandler(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer data);
+
+// The level table: the name written on standard error ("" for any value other than the four
+// plain levels, so ERROR, CRITICAL and flagged levels too) and the syslog priority.
+const char* logLevelName(int level);
+int logPriority(int level);
+
+// True when a message of `level` is echoed under `debugLevel`: debugLevel in 0..30 and
+// level <= 2^debugLevel.
+bool logEchoes(int debugLevel, int level);
+
+#endif

@@ -1,0 +1,55 @@
+// Helpers every native and every caller of a script function uses: finding the app's
+// TobrelData, throwing the bare-string exceptions, reporting caught exceptions in the log,
+// the one guarded call of a script function, and the two string conversions.
+#ifndef TOBREL_VM_CORE_SCRIPT_H
+#define TOBREL_VM_CORE_SCRIPT_H
+
+#include <v8.h>
+
+#include <string>
+
+class TobrelData;
+
+// The app's TobrelData: the pointer in internal field 0 of the global object of the context
+// that is current during the call (the app's context, where all its functions were made).
+TobrelData* appData(v8::Isolate* isolate);
+TobrelData* appData(v8::Local<v8::Context> context);
+
+// Throws the text itself as the exception value: a script's catch receives the string.
+void throwText(v8::Isolate* isolate, const char* text);
+
+// A string for the script from native text, read as UTF-8 up to its first NUL.
+v8::Local<v8::String> newString(v8::Isolate* isolate, const char* utf8);
+
+// The text of a UTF-8 conversion, or "<string conversion failed>" when it gave none.
+const char* toCString(const v8::String::Utf8Value& value);
+
+// Logs a caught exception at WARNING: "file:line: text", the source line, the caret line and,
+// when there is one, the stack trace. A caught exception without a message is fatal here
+// (ERROR, which aborts), as app start-up requires. Nothing is logged for a terminated script.
+void reportException(v8::Isolate* isolate, v8::TryCatch* tryCatch);
+
+// The same report for exceptions met in main-loop callbacks: never aborts; an exception without
+// a message is logged as one WARNING line with its text.
+void reportExceptionWarning(v8::Isolate* isolate, v8::TryCatch* tryCatch);
+
+// The caret line under a source line: a space per column before `start`, then '^' up to
+// `end`, cut at 1023 characters. A negative start or an end before the start gives no carets.
+std::string caretLine(int start, int end);
+
+// Calls `fn` with itself as the receiver, in its own creation context, inside a TryCatch.
+// An exception is reported with reportExceptionWarning and counts as "not true". Returns true
+// only when the function returned the boolean true. Every timer, listener and reply handler
+// calls script functions through this.
+bool callScriptFunction(v8::Isolate* isolate, v8::Local<v8::Function> fn, int argc = 0,
+                        v8::Local<v8::Value>* argv = nullptr);
+
+// The engine's ASCII form (one byte per character: the low 8 bits of each UTF-16 unit) of
+// value's string conversion. Returns false when the conversion threw (the exception stays
+// pending, so the native should return at once and send nothing).
+bool asciiValue(v8::Isolate* isolate, v8::Local<v8::Value> value, std::string* out);
+
+// The UTF-8 form of value's string conversion; false when it failed (exception pending).
+bool utf8Value(v8::Isolate* isolate, v8::Local<v8::Value> value, std::string* out);
+
+#endif
