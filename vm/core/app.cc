@@ -8,10 +8,14 @@
 #include <sys/stat.h>
 
 #include "data_resource.h"
+#include "descriptor.h"
 #include "engine.h"
 #include "globals.h"
 #include "interactive.h"
+#include "launch_type.h"
 #include "link.h"
+#include "modules.h"
+#include "params.h"
 #include "script.h"
 #include "timeouts.h"
 #include "tobrel_data.h"
@@ -101,8 +105,10 @@ void startApp(TobrelData* data) {
   Local<ObjectTemplate> global = createGlobalTemplate(isolate);
   Local<ObjectTemplate> tobrel = ObjectTemplate::New(isolate);
   // Installation points, in their fixed order; each feature adds its own line here:
-  //   loadDescriptor(data), MESSAGE "decriptor loaded", installModules(global, tobrel, ...),
-  //   data->descriptor = the descriptor
+  Descriptor* descriptor = loadDescriptor(data);  // an unreadable one has ended the app here
+  g_message("decriptor loaded");
+  installModules(isolate, global, tobrel, *descriptor);
+  data->descriptor.reset(descriptor);
   //   tobrel: ping
   setFunction(isolate, tobrel, "connect", ConnectFunction);
   setFunction(isolate, tobrel, "start", InteractiveFunctionStart);
@@ -117,12 +123,15 @@ void startApp(TobrelData* data) {
   global->Set(isolate, "cmdline", newString(isolate, data->cmdLine.c_str()));
   global->Set(isolate, "instanceName", newString(isolate, data->instanceName.c_str()));
   global->Set(isolate, "appName", newString(isolate, data->appName.c_str()));
-  //   launchType
+  Local<ObjectTemplate> launchType = ObjectTemplate::New(isolate);
+  createLaunchTypeTemplate(isolate, launchType, data->launchType);
+  global->Set(isolate, "launchType", launchType);
 
   Local<Context> context = Context::New(isolate, nullptr, global);
   Context::Scope contextScope(context);
   context->Global()->SetAlignedPointerInInternalField(0, data);
-  //   params (set on the global object)
+  const std::string paramsPath = appFilePath(*data, "config.bin");
+  context->Global()->Set(context, newString(isolate, "params"), loadParams(isolate, paramsPath.c_str())).FromMaybe(false);
 
   Local<String> source;
   if (!loadSource(data, "main.js").ToLocal(&source)) {

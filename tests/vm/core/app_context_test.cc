@@ -1,0 +1,199 @@
+// What an app child's context gets from its folder and its launch request: the access list
+// gate, `launchType` and `params`, run as real app children over fixture app folders.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "app_child.h"
+#include "nusk-message.pb.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using tobrel_test::RunResult;
+using tobrel_test::TempDir;
+
+namespace {
+
+using net::zolvek::nusk::message::ConfigApp;
+using net::zolvek::nusk::message::ConfigInstance;
+
+tobrel_test::AppChildOptions fast() {
+  tobrel_test::AppChildOptions options;
+  options.run.env.push_back(tobrel_test::kFastTimers);
+  return options;
+}
+
+RunResult runApp(const std::string& mainJs, const std::map<std::string, std::string>& files,
+                 const std::string& request = "app PLAIN inst") {
+  TempDir apps;
+  tobrel_test::writeApp(apps, "app", mainJs, files);
+  return tobrel_test::runAppChild(apps.path(), request, fast());
+}
+
+// The JSLOG line that main.js wrote for `expr`, then exit().
+std::string logged(const RunResult& r) {
+  const std::string mark = "MESSAGE: JSLOG: ";
+  const size_t at = r.err.find(mark);
+  if (at == std::string::npos) return "<no log line>";
+  const size_t end = r.err.find('\n', at);
+  return r.err.substr(at + mark.size(), end - at - mark.size());
+}
+
+std::string logAndExit(const std::string& expr) { return "log(" + expr + ");\nexit();\n"; }
+
+// Every module object of the binding table, on `tobrel` or on the global object.
+const char* const kProbeModules =
+    "['led','ears','tts','webcam','asr','multimedia','button','rfid','t2t','message','contact','serial','dock']"
+    ".filter(function (n) { return n in tobrel; }).concat('http' in this ? ['http'] : []).join() || 'none'";
+
+TEST(AppAccessList, GrantsNoModuleWithoutAnExactWordUnderTheExpectedPath) {
+  const struct {
+    const char* what;
+    const char* xml;
+  } cases[] = {
+      {"no access element", "<descriptor><accesses/></descriptor>"},
+      {"unknown word", "<descriptor><accesses><access>camera</access></accesses></descriptor>"},
+      {"case and spaces", "<descriptor><accesses><access>LED</access><access> ears</access>"
+                          "<access>http </access></accesses></descriptor>"},
+      {"elements without text", "<descriptor><accesses><access/><access><x>led</x></access>"
+                                "<access><!--c-->http</access></accesses></descriptor>"},
+      {"other root", "<app><accesses><access>led</access><access>http</access></accesses></app>"},
+      {"root in a namespace",
+       "<descriptor xmlns=\"urn:tobrel\"><accesses><access>led</access><access>http</access></accesses></descriptor>"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = runApp(logAndExit(kProbeModules), {{"descriptor.xml", c.xml}});
+    EXPECT_EQ(logged(r), "none") << c.what << "\n" << r.err;
+    EXPECT_TRUE(r.exited && r.exitCode == 0) << c.what << ": " << r.describe();
+  }
+}
+
+TEST(AppAccessList, UnreadableDescriptorEndsTheAppBeforeAnyScript) {
+  const struct {
+    const char* what;
+    std::map<std::string, std::string> files;
+  } cases[] = {
+      {"malformed", {{"descriptor.xml", "<descriptor><accesses></descriptor>"}}},
+      {"empty", {{"descriptor.xml", ""}}},
+      {"not xml", {{"descriptor.xml", "led http\n"}}},
+  };
+  for (const auto& c : cases) {
+    RunResult r = runApp("log('ran');\n", c.files);
+    EXPECT_TRUE(r.exited && r.exitCode == 0) << c.what << ": " << r.describe() << "\n" << r.err;
+    EXPECT_THAT(r.err, HasSubstr("DEBUG: searching descriptor: ")) << c.what;
+    EXPECT_THAT(r.err, Not(HasSubstr("decriptor loaded"))) << c.what;
+    EXPECT_THAT(r.err, Not(HasSubstr("running app: app"))) << c.what;
+    EXPECT_THAT(r.err, Not(HasSubstr("JSLOG"))) << c.what;
+  }
+
+  // No descriptor.xml at all (writeApp would supply one).
+  TempDir apps;
+  apps.write("app/main.js", "log('ran');\n");
+  RunResult r = tobrel_test::runAppChild(apps.path(), "app PLAIN inst", fast());
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err;
+  EXPECT_THAT(r.err, HasSubstr("DEBUG: searching descriptor: " + apps.path() + "/app/descriptor.xml\n"));
+  EXPECT_THAT(r.err, Not(HasSubstr("JSLOG")));
+}
+
+TEST(AppAccessList, ReadableDescriptorIsLoadedBeforeTheScriptRuns) {
+  RunResult r = runApp(logAndExit("'ran'"), {});
+  const size_t loaded = r.err.find("MESSAGE: decriptor loaded\n");
+  ASSERT_NE(loaded, std::string::npos) << r.err;
+  EXPECT_LT(r.err.find("DEBUG: loading descriptor\n"), loaded);
+  EXPECT_LT(loaded, r.err.find("MESSAGE: JSLOG: ran"));
+}
+
+TEST(AppLaunchType, ComesFromTheSecondFieldOfTheRequest) {
+  const struct {
+    const char* request;
+    const char* json;
+  } cases[] = {
+      {"app RFID;d0021a;app7;TAG;p;red;xyz inst",
+       R"({"name":"RFID","id":"d0021a","app":"app7","type":"TAG","pict":"p","color":"red","data":"xyz"})"},
+      {"app ASR;hello;<city>Paris</city> inst",
+       R"({"name":"ASR","text":"hello","semantic":{"city":"Paris"},"rawSemantic":"<semantic><city>Paris</city></semantic>","confident":50})"},
+      {"app rfid;1 inst", R"({"name":"rfid;1"})"},
+      {"app  inst", R"({"name":""})"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = runApp(logAndExit("JSON.stringify(launchType)"), {}, c.request);
+    EXPECT_EQ(logged(r), c.json) << c.request << "\n" << r.err;
+  }
+}
+
+TEST(AppLaunchType, SemanticFollowsRawSemantic) {
+  RunResult r = runApp(
+      logAndExit("[launchType.semantic.city, (launchType.semantic = 1, launchType.semantic.city),"
+                 " (launchType.rawSemantic = '<semantic><city>Oslo</city></semantic>', launchType.semantic.city),"
+                 " (launchType.rawSemantic = 'x', typeof launchType.semantic)].join()"),
+      {}, "app ASR;hi;<city>Paris</city> inst");
+  EXPECT_EQ(logged(r), "Paris,Paris,Oslo,undefined") << r.err;
+  EXPECT_THAT(r.err, HasSubstr("MESSAGE: ASR: parseSemantic: Failed to parse document\n"));
+}
+
+std::string configBin(const ConfigApp& app) { return app.SerializePartialAsString(); }
+
+ConfigApp sampleConfig() {
+  ConfigApp app;
+  app.set_apikey("k");
+  app.set_version("1");
+  app.set_name("app");
+  app.set_deployment("d");
+  ConfigInstance* main = app.add_configinstance();
+  main->set_name("main");
+  for (auto kv : {std::make_pair("color", "red"), std::make_pair("size", "2"), std::make_pair("color", "blue")}) {
+    auto* p = main->add_params();
+    p->set_key(kv.first);
+    p->set_value(kv.second);
+  }
+  main->set_accesstoken("tok");
+  ConfigInstance* other = app.add_configinstance();
+  other->set_name("other");
+  other->set_uuid("u-1");
+  auto* p = app.add_parameters();
+  p->set_key("lang");
+  p->set_value("fr");
+  return app;
+}
+
+TEST(AppParams, ComeFromConfigBin) {
+  const std::string whole = configBin(sampleConfig());
+  const struct {
+    const char* what;
+    std::map<std::string, std::string> files;
+    const char* json;
+  } cases[] = {
+      {"instances, duplicate key, token, uuid and app parameters",
+       {{"config.bin", whole}},
+       R"({"main":{"color":"blue","size":"2","accessToken":"tok"},"other":{"uuid":"u-1"},"descriptor":{"lang":"fr"}})"},
+      {"empty file", {{"config.bin", ""}}, "{}"},
+      {"missing file", {}, "{}"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = runApp(logAndExit("JSON.stringify(params)"), c.files);
+    EXPECT_EQ(logged(r), c.json) << c.what << "\n" << r.err;
+    EXPECT_TRUE(r.exited && r.exitCode == 0) << c.what << ": " << r.describe();
+  }
+}
+
+TEST(AppParams, MissingFileIsAWarningAndTheAppRuns) {
+  RunResult r = runApp(logAndExit("typeof params"), {});
+  EXPECT_THAT(r.err, HasSubstr("WARNING: no params loaded: No such file or directory\n"));
+  EXPECT_EQ(logged(r), "object");
+}
+
+TEST(AppParams, TruncatedFileKeepsTheInstancesBeforeTheCut) {
+  ConfigApp app = sampleConfig();
+  ConfigInstance* last = app.add_configinstance();
+  last->set_name("last");
+  last->set_accesstoken(std::string(64, 't'));
+  const std::string bytes = configBin(app);
+  RunResult r = runApp(logAndExit("JSON.stringify([params.main, params.other])"),
+                       {{"config.bin", bytes.substr(0, bytes.size() - 20)}});
+  EXPECT_EQ(logged(r), R"([{"color":"blue","size":"2","accessToken":"tok"},{"uuid":"u-1"}])") << r.err;
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+}
+
+}  // namespace

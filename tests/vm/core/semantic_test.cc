@@ -1,0 +1,70 @@
+// Semantic result conversion: XML elements into properties of a script object.
+#include "semantic.h"
+
+#include <gtest/gtest.h>
+
+#include "script_env.h"
+
+namespace {
+
+class SemanticTest : public ScriptEnv {
+ protected:
+  // Parses `xml` into a target that already holds {keep: 1, a: "old"} and returns its JSON.
+  std::string convert(const std::string& xml) {
+    run("var target = {keep: 1, a: 'old'};");
+    v8::Local<v8::Object> target =
+        context->Global()->Get(context, v8::String::NewFromUtf8Literal(isolate, "target")).ToLocalChecked().As<v8::Object>();
+    parseSemantic(isolate, xml.c_str(), target);
+    return run("JSON.stringify(target)");
+  }
+};
+
+TEST_F(SemanticTest, ConvertsElementsToProperties) {
+  const struct {
+    const char* what;
+    const char* xml;
+    const char* json;
+  } cases[] = {
+      {"nested", "<semantic><city>Paris</city><when><day>today</day></when></semantic>",
+       R"({"keep":1,"a":"old","semantic":{"city":"Paris","when":{"day":"today"}}})"},
+      {"root is a property", "<a>new</a>", R"({"keep":1,"a":"new"})"},
+      {"replaces an existing one", "<keep>2</keep>", R"({"keep":"2","a":"old"})"},
+      {"leaf values stay strings", "<s><n>5</n><b>true</b></s>", R"({"keep":1,"a":"old","s":{"n":"5","b":"true"}})"},
+      {"last of repeated siblings", "<s><x>1</x><x>2</x><y>3</y><x>4</x></s>",
+       R"({"keep":1,"a":"old","s":{"x":"4","y":"3"}})"},
+      {"attributes dropped", "<s><c id=\"1\" v=\"2\"/><d id=\"3\">t</d></s>",
+       R"({"keep":1,"a":"old","s":{"c":"","d":"t"}})"},
+      {"root attributes dropped", "<s lang=\"fr\"><c>1</c></s>", R"({"keep":1,"a":"old","s":{"c":"1"}})"},
+      {"text beside child elements dropped", "<s>before<c>1</c>after</s>", R"({"keep":1,"a":"old","s":{"c":"1"}})"},
+      {"spaces kept", "<s><c>  two words \n</c></s>", R"({"keep":1,"a":"old","s":{"c":"  two words \n"}})"},
+      {"references and cdata joined", "<s><c>a&amp;b&#233;<![CDATA[<x>]]></c></s>",
+       R"({"keep":1,"a":"old","s":{"c":"a&bé<x>"}})"},
+      {"comments and instructions skipped", "<s><!--c--><?pi d?><c>1<!--x-->2</c></s>",
+       R"({"keep":1,"a":"old","s":{"c":"12"}})"},
+      {"utf-8 text", "<s><c>café 東京</c></s>", R"({"keep":1,"a":"old","s":{"c":"café 東京"}})"},
+      {"declared encoding", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><s><c>caf\xe9</c></s>",
+       R"({"keep":1,"a":"old","s":{"c":"café"}})"},
+      {"deep nesting", "<s><a><b><c><d>z</d></c></b></a></s>",
+       R"({"keep":1,"a":"old","s":{"a":{"b":{"c":{"d":"z"}}}}})"},
+      {"prefixed names use the local name", "<s xmlns:p=\"urn:p\"><p:c>1</p:c></s>",
+       R"({"keep":1,"a":"old","s":{"c":"1"}})"},
+      {"own property, not the prototype", "<s><__proto__><x>1</x></__proto__></s>",
+       R"({"keep":1,"a":"old","s":{"__proto__":{"x":"1"}}})"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(convert(c.xml), c.json) << c.what;
+}
+
+TEST_F(SemanticTest, MalformedTextLeavesTargetUnchanged) {
+  for (const char* xml : {"", "not xml", "<s><c>1</c>", "<s></t>", "<s/><t/>", "<s a=1/>", "<?xml version=\"1.0\"?>"})
+    EXPECT_EQ(convert(xml), R"({"keep":1,"a":"old"})") << xml;
+}
+
+TEST_F(SemanticTest, NoNodeDoesNothing) {
+  run("var target = {keep: 1};");
+  v8::Local<v8::Object> target =
+      context->Global()->Get(context, v8::String::NewFromUtf8Literal(isolate, "target")).ToLocalChecked().As<v8::Object>();
+  print_element_names(isolate, nullptr, target);
+  EXPECT_EQ(run("JSON.stringify(target)"), R"({"keep":1})");
+}
+
+}  // namespace
