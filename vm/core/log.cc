@@ -2,6 +2,7 @@
 #include "log.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <syslog.h>
 
 #include "tobrel_data.h"
@@ -42,4 +43,7 @@ void logHandler(const gchar* /*domain*/, GLogLevelFlags level, const gchar* mess
     fprintf(stderr, "%s: %s\n", logLevelName(value), message);
   }
   syslog(logPriority(value), "%s", message);
+  // A fatal line (g_error) ends the process with an abort; GLib itself would raise SIGTRAP,
+  // which reads as a debugger breakpoint rather than the deliberate end it is.
+  if ((level & G_LOG_FLAG_FATAL) != 0) abort();
 }

@@ -11,6 +11,7 @@ struct LauncherOptions;
 void openTobrelLog(LauncherOptions* options);
 
 // The GLib default log handler; `data` is the LauncherOptions. The domain is not looked at.
+// A fatal message (ERROR) aborts the process once it is written.
 void logHandler(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer data);
 
 // The level table: the name written on standard error ("" for any value other than the four
