@@ -11,17 +11,14 @@
 namespace tobrel_test {
 
 const char* const kFastTimers = "TOBRELVM_TIME_DIVISOR=100";
+const char* const kEmptyDescriptor = "<descriptor><accesses></accesses></descriptor>\n";
 
 std::string writeApp(const TempDir& root, const std::string& name, const std::string& mainJs,
                      const std::map<std::string, std::string>& extraFiles) {
   root.write(name + "/main.js", mainJs);
-  if (extraFiles.count("descriptor.xml") == 0) writeDescriptor(root, name);
+  if (extraFiles.count("descriptor.xml") == 0) root.write(name + "/descriptor.xml", kEmptyDescriptor);
   for (const auto& file : extraFiles) root.write(name + "/" + file.first, file.second);
   return root.path() + "/" + name;
-}
-
-std::string writeDescriptor(const TempDir& root, const std::string& name, const std::string& xml) {
-  return root.write(name + "/descriptor.xml", xml);
 }
 
 std::unique_ptr<Process> startAppChild(const std::string& appFolder, const std::string& requestLine,

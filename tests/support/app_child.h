@@ -25,15 +25,13 @@ namespace tobrel_test {
 // "TOBRELVM_TIME_DIVISOR=100": the 10000 ms not-interactive end after 100 ms, and so on.
 extern const char* const kFastTimers;
 
-// Writes <root>/<name>/main.js and any extra files (name relative to the app folder), and an
-// access list that grants nothing (writeDescriptor) unless the extra files hold a "descriptor.xml".
+// An access list that grants nothing: an app folder needs one to start at all.
+extern const char* const kEmptyDescriptor;
+
+// Writes <root>/<name>/main.js and any extra files (name relative to the app folder), and
+// kEmptyDescriptor as descriptor.xml unless the extra files hold one.
 std::string writeApp(const TempDir& root, const std::string& name, const std::string& mainJs,
                      const std::map<std::string, std::string>& extraFiles = {});
-
-// Writes <root>/<name>/descriptor.xml; by default one that grants nothing. Without it an app
-// ends with status 0 before its script runs.
-std::string writeDescriptor(const TempDir& root, const std::string& name,
-                            const std::string& xml = "<descriptor><accesses/></descriptor>\n");
 
 struct AppChildOptions {
   RunOptions run;       // env, syslog, timeout; stdin is not read by an app

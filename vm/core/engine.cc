@@ -7,15 +7,17 @@
 #include <memory>
 
 namespace {
-std::unique_ptr<v8::Platform> g_platform;
+// Kept for the life of the process and never destroyed: an exit handler must not tear the
+// platform down under an isolate that is still alive.
+v8::Platform* g_platform = nullptr;
 v8::ArrayBuffer::Allocator* g_allocator = nullptr;
 }  // namespace
 
 void initEngine() {
   if (g_platform) return;
   // The default platform starts worker threads, which would not survive fork().
-  g_platform = v8::platform::NewSingleThreadedDefaultPlatform();
-  v8::V8::InitializePlatform(g_platform.get());
+  g_platform = v8::platform::NewSingleThreadedDefaultPlatform().release();
+  v8::V8::InitializePlatform(g_platform);
   v8::V8::SetFlagsFromString("--single-threaded");
   v8::V8::Initialize();
   g_allocator = v8::ArrayBuffer::Allocator::NewDefaultAllocator();

@@ -98,10 +98,11 @@ TEST(AppChild, UnreadableScriptsAbortTheChild) {
     std::function<void(const TempDir&)> build;
     const char* error;
   } cases[] = {
-      {"no main.js", [](const TempDir& d) { tobrel_test::writeDescriptor(d, "app"); }, "\n: No such file or directory\n"},
+      {"no main.js", [](const TempDir& d) { d.write("app/descriptor.xml", tobrel_test::kEmptyDescriptor); },
+       "\n: No such file or directory\n"},
       {"main.js is a folder",
        [](const TempDir& d) {
-         tobrel_test::writeDescriptor(d, "app");
+         d.write("app/descriptor.xml", tobrel_test::kEmptyDescriptor);
          d.mkdir("app/main.js");
        },
        "\n: Is a directory\n"},
@@ -287,7 +288,7 @@ TEST(Globals, GlobalObjectHoldsTheAppsNamesInOrder) {
       "log('[' + cmdline + '|' + appName + '|' + instanceName + '|' + typeof tobrel + ']');\n"
       "exit();\n",
       {}, "app PLAIN my inst");
-  EXPECT_THAT(r.err, HasSubstr("JSLOG: log,exit,setTimeout,include,uuid,timestamp,tobrel,cmdline,instanceName,appName,launchType,params\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: log,exit,setTimeout,include,uuid,timestamp,tobrel,file,cmdline,instanceName,appName,launchType,params\n"));
   EXPECT_THAT(r.err, HasSubstr("JSLOG: [app PLAIN my inst|app|my inst|object]\n"));
 }
 

@@ -1,0 +1,243 @@
+// The launcher driven as a real process through its standard input: the request split, the
+// read buffer, the three-child limit and its count, the refusal line and the end of input.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "app_child.h"
+#include "launcher.h"
+#include "tobrel_data.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using tobrel_test::countOf;
+using tobrel_test::Process;
+using tobrel_test::RunOptions;
+using tobrel_test::RunResult;
+using tobrel_test::Stream;
+using tobrel_test::TempDir;
+
+namespace {
+
+const char* const kRefusal = "too many tvm ignore request\n";
+constexpr int kWaitMs = 15000;
+
+std::vector<std::string> launcherArgs(const std::string& appFolder) {
+  return {TOBRELVM_PATH, "--app_folder=" + appFolder};
+}
+
+std::vector<pid_t> running(pid_t parent) {
+  std::vector<pid_t> alive;
+  for (pid_t pid : tobrel_test::childrenOf(parent)) {
+    if (tobrel_test::isRunning(pid)) alive.push_back(pid);
+  }
+  return alive;
+}
+
+// Apps for these tests: one that idles (well inside its 10 s not-interactive limit) and one
+// that ends by itself shortly after it starts.
+struct Apps {
+  Apps() {
+    tobrel_test::writeApp(dir, "idle", "setTimeout(60000, function() {});\n");
+    tobrel_test::writeApp(dir, "brief", "setTimeout(300, function() { exit(); });\n");
+    tobrel_test::writeApp(dir, "now", "exit();\n");
+    tobrel_test::writeApp(dir, "hog", "var a = []; while (true) a.push(new Array(10000).fill(1.5));\n");
+  }
+  TempDir dir;
+};
+
+// The lengths of the "TobrelVM buffer:%s : len:%d" lines, in order.
+std::vector<int> bufferLengths(const std::string& err) {
+  std::vector<int> lengths;
+  const std::string marker = " : len:";
+  for (size_t pos = err.find(marker); pos != std::string::npos; pos = err.find(marker, pos + 1)) {
+    lengths.push_back(atoi(err.c_str() + pos + marker.size()));
+  }
+  return lengths;
+}
+
+std::vector<std::string> splitLines(const std::string& err) {
+  std::vector<std::string> found;
+  for (const std::string& line : tobrel_test::lines(err)) {
+    for (const char* prefix : {"DEBUG: setCmdLine ", "DEBUG: APP NAME ", "DEBUG: LAUNCH_TYPE ", "DEBUG: INSTANCE_NAME "}) {
+      if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(7));
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+TEST(LauncherOptions, ParseTable) {
+  const struct {
+    std::vector<std::string> args;
+    int debug;
+    std::string appFolder;
+    const char* libFolder;
+  } cases[] = {
+      {{"tobrelvm"}, 7, "", nullptr},
+      {{"tobrelvm", "--debug=5"}, 5, "", nullptr},
+      {{"tobrelvm", "--debug=abc"}, 0, "", nullptr},
+      {{"tobrelvm", "--debug=12x"}, 12, "", nullptr},
+      {{"tobrelvm", "--app_folder=/a", "--app_folder=/b"}, 7, "/b", nullptr},
+      {{"tobrelvm", "--lib_folder=/lib", "--unknown", "-x", "--debug"}, 7, "", "/lib"},
+      {{"--debug=3"}, 3, "", nullptr},  // argv[0] is looked at too
+  };
+  for (const auto& c : cases) {
+    std::vector<char*> argv;
+    for (const std::string& a : c.args) argv.push_back(const_cast<char*>(a.c_str()));
+    LauncherOptions options;
+    EXPECT_EQ(parseOptions(static_cast<int>(argv.size()), argv.data(), &options), static_cast<int>(argv.size()));
+    EXPECT_EQ(options.debugLevel, c.debug);
+    EXPECT_EQ(options.appFolder, c.appFolder);
+    if (c.libFolder == nullptr) EXPECT_EQ(options.libFolder, nullptr);
+    else EXPECT_STREQ(options.libFolder, c.libFolder);
+  }
+  EXPECT_STREQ(matchOption("--debug=5", "--debug="), "5");
+  EXPECT_STREQ(matchOption("--debug=", "--debug="), "");
+  EXPECT_EQ(matchOption("--debu", "--debug="), nullptr);
+}
+
+TEST(LauncherRequests, EachLineIsSplitBeforeTheFork) {
+  const struct {
+    std::string line;
+    std::vector<std::string> split;
+  } cases[] = {
+      {"app1 PLAIN inst 1", {"setCmdLine app1 PLAIN inst 1", "APP NAME app1", "LAUNCH_TYPE PLAIN", "INSTANCE_NAME inst 1"}},
+      {"app1", {"setCmdLine app1"}},
+      {"app1 RFID;1;2", {"setCmdLine app1 RFID;1;2", "APP NAME app1"}},
+      {"app1  x", {"setCmdLine app1  x", "APP NAME app1", "LAUNCH_TYPE ", "INSTANCE_NAME x"}},
+      {"app1 PLAIN\r", {"setCmdLine app1 PLAIN\r", "APP NAME app1"}},
+  };
+  TempDir empty;
+  for (const auto& c : cases) {
+    RunOptions options;
+    options.stdinText = c.line + "\n\n";
+    RunResult r = tobrel_test::runProgram(launcherArgs(empty.path()), options);
+    EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+    EXPECT_EQ(splitLines(r.err), c.split) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("MESSAGE: TobrelVM buffer:" + c.line + "\n : len:" + std::to_string(c.line.size() + 1) + "\n"));
+  }
+}
+
+TEST(LauncherRequests, TheFieldsReachTheApp) {
+  Apps apps;
+  tobrel_test::writeApp(apps.dir, "show", "log('[' + appName + '|' + instanceName + '|' + cmdline + ']'); exit();\n");
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), RunOptions());
+  launcher->write("show PLAIN two words\n");
+  EXPECT_TRUE(launcher->waitFor(Stream::kErr, "JSLOG: [show|two words|show PLAIN two words]\n", kWaitMs)) << launcher->err();
+  launcher->write("\n");
+  RunResult r = launcher->wait(kWaitMs);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+}
+
+TEST(LauncherInput, ReadsRequestsOfAtMost4094Bytes) {
+  const struct {
+    const char* name;
+    std::string input;
+    std::vector<int> lengths;
+    int requests;
+  } cases[] = {
+      {"4094 bytes then its newline", std::string(4094, 'x') + "\n", {4094, 1}, 1},
+      {"4095 bytes: a second piece", std::string(4095, 'x') + "\n", {4094, 2, 0}, 2},
+      {"one letter", "a\n", {2, 0}, 1},
+      {"last line without newline", "app1", {4, 0}, 1},
+      {"lone newline", "\nnot read\n", {1}, 0},
+      {"end of input", "", {0}, 0},
+  };
+  TempDir empty;
+  for (const auto& c : cases) {
+    RunOptions options;
+    options.stdinText = c.input;
+    RunResult r = tobrel_test::runProgram(launcherArgs(empty.path()), options);
+    EXPECT_TRUE(r.exited && r.exitCode == 0) << c.name << ": " << r.describe();
+    EXPECT_EQ(bufferLengths(r.err), c.lengths) << c.name;
+    EXPECT_EQ(countOf(r.err, "MESSAGE: nbChild "), c.requests) << c.name;
+    EXPECT_THAT(r.err, HasSubstr("MESSAGE: TobrelVM buffer:vide -> break\n")) << c.name;
+  }
+}
+
+TEST(LauncherChildren, AtMostThreeAcceptsAgainAfterOneEndsAndEndOfInputLeavesThemRunning) {
+  Apps apps;
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), RunOptions());
+  const pid_t pid = launcher->pid();
+  launcher->write("idle\nidle\nidle\n");
+  ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << launcher->err();
+  launcher->write("idle\n");
+  ASSERT_TRUE(launcher->waitFor(Stream::kOut, kRefusal, kWaitMs));
+  EXPECT_THAT(launcher->err(), HasSubstr("MESSAGE: nbChild 3\n"));
+
+  const pid_t ended = running(pid)[0];
+  kill(ended, SIGKILL);
+  // Gone from /proc means reaped; the handler has counted it before the next read returns.
+  ASSERT_TRUE(launcher->waitUntil([&] { return tobrel_test::childrenOf(pid).size() == 2; }, kWaitMs));
+  launcher->write("idle\n");
+  ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << launcher->err();
+  EXPECT_THAT(launcher->err(), HasSubstr("DEBUG: end process: sigchild\nDEBUG: end process: " +
+                                         std::to_string(ended) + " nbChild 2\n"));
+  EXPECT_THAT(launcher->err(), HasSubstr("MESSAGE: nbChild 2\n"));
+  launcher->write("idle\n");
+  ASSERT_TRUE(launcher->waitUntil([&] { return countOf(launcher->out(), kRefusal) == 2; }, kWaitMs));
+
+  const std::vector<pid_t> apps3 = running(pid);
+  launcher->write("\n");
+  RunResult r = launcher->wait(kWaitMs, /*killRest=*/false);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+  for (pid_t app : apps3) EXPECT_TRUE(tobrel_test::isRunning(app)) << app;
+  EXPECT_EQ(countOf(r.out, kRefusal), 2);
+}
+
+TEST(LauncherChildren, ChildrenEndingTogetherAreAllCounted) {
+  Apps apps;
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), RunOptions());
+  const pid_t pid = launcher->pid();
+  for (int round = 0; round < 3; ++round) {
+    launcher->write("idle\nidle\nidle\n");
+    ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << "round " << round;
+    // Their SIGCHLDs merge; every one of them must still be reaped and counted.
+    for (pid_t app : running(pid)) kill(app, SIGKILL);
+    ASSERT_TRUE(launcher->waitUntil([&] { return tobrel_test::childrenOf(pid).empty(); }, kWaitMs))
+        << "round " << round << ": a child was left unreaped";
+  }
+  launcher->write("idle\nidle\nidle\nidle\n");
+  ASSERT_TRUE(launcher->waitFor(Stream::kOut, kRefusal, kWaitMs));
+  EXPECT_EQ(running(pid).size(), 3u);
+  EXPECT_EQ(countOf(launcher->out(), kRefusal), 1);
+}
+
+TEST(LauncherChildren, RefusalLineIsWrittenOnceEvenByChildrenThatEndNormally) {
+  Apps apps;
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), RunOptions());
+  const pid_t pid = launcher->pid();
+  launcher->write("brief\nbrief\nbrief\nbrief\n");
+  ASSERT_TRUE(launcher->waitFor(Stream::kOut, kRefusal, kWaitMs));
+  ASSERT_TRUE(launcher->waitUntil([&] { return tobrel_test::childrenOf(pid).empty(); }, kWaitMs));
+  // Children forked after the refusal, ending through exit() and flushing their streams.
+  launcher->write("now\nnow\n");
+  ASSERT_TRUE(launcher->waitUntil([&] { return countOf(launcher->err(), "DEBUG: EXIT\n") == 5; }, kWaitMs));
+  ASSERT_TRUE(launcher->waitUntil([&] { return tobrel_test::childrenOf(pid).empty(); }, kWaitMs));
+  launcher->write("\n");
+  RunResult r = launcher->wait(kWaitMs);
+  EXPECT_EQ(countOf(r.out, kRefusal), 1) << r.out;
+}
+
+TEST(LauncherChildren, AnAppThatExhaustsItsHeapLeavesTheOthersAndTheLauncher) {
+  Apps apps;
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), RunOptions());
+  const pid_t pid = launcher->pid();
+  launcher->write("idle\nhog\n");
+  ASSERT_TRUE(launcher->waitFor(Stream::kErr, "WARNING: script heap limit of 10485760 bytes reached: ending hog\n", kWaitMs));
+  ASSERT_TRUE(launcher->waitUntil([&] { return tobrel_test::childrenOf(pid).size() == 1; }, kWaitMs));
+  launcher->write("show\n");
+  launcher->write("idle\n");
+  ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 2; }, kWaitMs)) << launcher->err();
+  EXPECT_THAT(launcher->err(), Not(HasSubstr("Fatal")));
+  launcher->write("\n");
+  RunResult r = launcher->wait(kWaitMs);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+}

@@ -1,0 +1,153 @@
+// TobrelVM's log handler: the level table, the "--debug=" echo threshold and what reaches
+// syslog (identity, facility, priority, process id), in-process and from the real launcher.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "app_child.h"
+#include "log.h"
+#include "syslog_capture.h"
+#include "tobrel_data.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using tobrel_test::Process;
+using tobrel_test::RunOptions;
+using tobrel_test::RunResult;
+using tobrel_test::Stream;
+using tobrel_test::SyslogCapture;
+using tobrel_test::SyslogRecord;
+
+TEST(LogTable, NamesAndPriorities) {
+  const struct {
+    int level;
+    const char* name;
+    int priority;
+  } cases[] = {
+      {G_LOG_LEVEL_WARNING, "WARNING", LOG_WARNING},
+      {G_LOG_LEVEL_MESSAGE, "MESSAGE", LOG_NOTICE},
+      {G_LOG_LEVEL_INFO, "INFO", LOG_INFO},
+      {G_LOG_LEVEL_DEBUG, "DEBUG", LOG_DEBUG},
+      {G_LOG_LEVEL_ERROR | G_LOG_FLAG_FATAL, "", LOG_DEBUG},
+      {G_LOG_LEVEL_CRITICAL, "", LOG_DEBUG},
+      {G_LOG_LEVEL_WARNING | G_LOG_FLAG_FATAL, "", LOG_DEBUG},
+      {1 << 8, "", LOG_DEBUG},
+  };
+  for (const auto& c : cases) {
+    EXPECT_STREQ(logLevelName(c.level), c.name) << c.level;
+    EXPECT_EQ(logPriority(c.level), c.priority) << c.level;
+  }
+}
+
+TEST(LogTable, EchoThreshold) {
+  const struct {
+    int debugLevel, level;
+    bool echoed;
+  } cases[] = {
+      {7, G_LOG_LEVEL_DEBUG, true},    {7, 1 << 8, false},         {5, G_LOG_LEVEL_MESSAGE, true},
+      {5, G_LOG_LEVEL_WARNING, true},  {5, G_LOG_LEVEL_INFO, false}, {5, G_LOG_LEVEL_DEBUG, false},
+      {5, 6, true},                    {0, 1, true},               {0, 2, false},
+      {30, 1 << 30, true},             {31, 1, false},             {-1, 1, false},
+      {1000, 1, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(logEchoes(c.debugLevel, c.level), c.echoed) << c.debugLevel << "/" << c.level;
+}
+
+namespace {
+
+// Logs one line per level through GLib in a child whose syslog is captured.
+RunResult logEveryLevel(int debugLevel, SyslogCapture* syslog) {
+  RunOptions options;
+  options.syslog = syslog;
+  return tobrel_test::runFunction(
+      [debugLevel]() {
+        LauncherOptions launcher;
+        launcher.debugLevel = debugLevel;
+        openTobrelLog(&launcher);
+        g_warning("w");
+        g_message("m");
+        g_info("i");
+        g_debug("d");
+        g_critical("c");
+        g_log("OtherDomain", G_LOG_LEVEL_MESSAGE, "other %d", 2);
+        g_error("fatal %d", 1);
+        return 0;
+      },
+      options);
+}
+
+}  // namespace
+
+TEST(LogHandler, EchoesUnderTheThresholdAndSendsEverythingToSyslog) {
+  const struct {
+    int debugLevel;
+    std::string echoed;
+  } cases[] = {
+      {7, "WARNING: w\nMESSAGE: m\nINFO: i\nDEBUG: d\n: c\nMESSAGE: other 2\n: fatal 1\n"},
+      {5, "WARNING: w\nMESSAGE: m\n: c\nMESSAGE: other 2\n: fatal 1\n"},
+      {4, "WARNING: w\n: c\n: fatal 1\n"},
+      {3, ": c\n: fatal 1\n"},
+      {31, ""},
+  };
+  for (const auto& c : cases) {
+    SyslogCapture syslog;
+    RunResult r = logEveryLevel(c.debugLevel, &syslog);
+    EXPECT_EQ(r.signal, SIGABRT) << r.describe();  // g_error ends the process
+    EXPECT_EQ(r.err, c.echoed) << "--debug=" << c.debugLevel;
+    std::vector<std::pair<std::string, int>> got;
+    for (const SyslogRecord& rec : syslog.records()) {
+      EXPECT_EQ(rec.ident, "TobrelVM");
+      EXPECT_EQ(rec.facility, LOG_LOCAL1);
+      got.emplace_back(rec.message, rec.severity);
+    }
+    const std::vector<std::pair<std::string, int>> expected = {
+        {"w", LOG_WARNING}, {"m", LOG_NOTICE}, {"i", LOG_INFO},       {"d", LOG_DEBUG},
+        {"c", LOG_DEBUG},   {"other 2", LOG_NOTICE}, {"fatal 1", LOG_DEBUG}};
+    EXPECT_EQ(got, expected) << "--debug=" << c.debugLevel;
+  }
+}
+
+TEST(LogHandler, LauncherAndAppChildrenLogUnderTheirOwnProcessIds) {
+  tobrel_test::TempDir apps;
+  tobrel_test::writeApp(apps, "hi", "log('hi'); exit();\n");
+  SyslogCapture syslog;
+  RunOptions options;
+  options.syslog = &syslog;
+  auto launcher = Process::start({TOBRELVM_PATH, "--debug=5", "--app_folder=" + apps.path()}, options);
+  launcher->write("hi PLAIN x\n");
+  ASSERT_TRUE(launcher->waitUntil([&] { return !syslog.find("EXIT").empty(); }, 15000)) << launcher->err();
+  launcher->write("\n");
+  RunResult r = launcher->wait(15000);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+
+  // The stderr echo stops at MESSAGE under --debug=5; syslog still gets DEBUG.
+  EXPECT_THAT(r.err, HasSubstr("MESSAGE: TobrelVM started...\n"));
+  EXPECT_THAT(r.err, HasSubstr("MESSAGE: params: " + apps.path() + "\n"));
+  EXPECT_THAT(r.err, HasSubstr("MESSAGE: JSLOG: hi\n"));
+  EXPECT_THAT(r.err, Not(HasSubstr("DEBUG:")));
+
+  const auto started = syslog.find("TobrelVM started...");
+  const auto split = syslog.find("setCmdLine hi PLAIN x");
+  const auto jslog = syslog.find("JSLOG: hi");
+  const auto exited = syslog.find("EXIT");
+  ASSERT_EQ(started.size(), 1u);
+  ASSERT_EQ(split.size(), 1u);
+  ASSERT_EQ(jslog.size(), 1u);
+  ASSERT_EQ(exited.size(), 1u);
+  EXPECT_EQ(started[0].pid, launcher->pid());
+  EXPECT_EQ(started[0].severity, LOG_NOTICE);
+  EXPECT_EQ(split[0].pid, launcher->pid());
+  EXPECT_EQ(split[0].severity, LOG_DEBUG);
+  EXPECT_NE(jslog[0].pid, launcher->pid());
+  EXPECT_EQ(jslog[0].severity, LOG_NOTICE);
+  EXPECT_EQ(exited[0].pid, jslog[0].pid);
+  for (const SyslogRecord& rec : syslog.records()) {
+    EXPECT_EQ(rec.ident, "TobrelVM") << rec.raw;
+    EXPECT_EQ(rec.facility, LOG_LOCAL1) << rec.raw;
+  }
+}
