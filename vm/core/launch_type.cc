@@ -55,13 +55,17 @@ void createLaunchTypeTemplate(v8::Isolate* isolate, v8::Local<v8::ObjectTemplate
 
 void semanticGetter(const v8::FunctionCallbackInfo<v8::Value>& info) {
   v8::Isolate* isolate = info.GetIsolate();
+  // The text is read in the caller's context: the receiver (the app's launchType, or even its
+  // global object) belongs there, and the fresh context would be refused access to a global.
+  v8::Local<v8::Value> raw;
+  std::string text;
+  if (!info.This()->Get(isolate->GetCurrentContext(), v8::String::NewFromUtf8Literal(isolate, "rawSemantic"))
+           .ToLocal(&raw))
+    return;
+  if (!utf8Value(isolate, raw, &text)) return;
   v8::Local<v8::Context> fresh = v8::Context::New(isolate);
   v8::Context::Scope scope(fresh);
   v8::Local<v8::Object> result = v8::Object::New(isolate);
-  v8::Local<v8::Value> raw;
-  std::string text;
-  if (!info.This()->Get(fresh, v8::String::NewFromUtf8Literal(isolate, "rawSemantic")).ToLocal(&raw)) return;
-  if (!utf8Value(isolate, raw, &text)) return;
   parseSemantic(isolate, text.c_str(), result);
   v8::Local<v8::Value> semantic;
   if (result->Get(fresh, v8::String::NewFromUtf8Literal(isolate, "semantic")).ToLocal(&semantic))

@@ -1,5 +1,7 @@
 // The binding table: every module object, where it lies and its access word, in the order of
-// installation. A row's maker stays null until its module's natives exist.
+// installation. A row's maker stays null until its module's natives exist; a module joins by
+// writing vm/modules/<name>.cc (its natives and a create...Template of setMethod lines, in the
+// module's method order) and putting that maker in its row.
 #include "modules.h"
 
 #include "descriptor.h"

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "script_env.h"
+#include "context_fixture.h"
 
 namespace {
 
-class LaunchTypeTest : public ScriptEnv {
+class LaunchTypeTest : public ContextTest {
  protected:
   // Makes `launchType` on the global object from the given text.
   void make(const std::string& text) {
@@ -88,6 +88,9 @@ TEST_F(LaunchTypeTest, SemanticIsParsedAgainAtEveryRead) {
        "obj"},
       {"launchType.rawSemantic = {toString: function () { throw 'no text'; }}; launchType.semantic", "threw: no text"},
       {"delete launchType.rawSemantic; typeof launchType.semantic", "undefined"},
+      {"var get = Object.getOwnPropertyDescriptor(launchType, 'semantic').get;"
+       "get.call({rawSemantic: '<semantic>o</semantic>'})", "o"},
+      {"[typeof get(), typeof get.call(1), typeof get.call(this)].join()", "undefined,undefined,undefined"},
   };
   for (const auto& s : steps) EXPECT_EQ(run(s.script), s.result) << s.script;
 }

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "descriptor.h"
-#include "script_env.h"
+#include "context_fixture.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ const ModuleRow kRows[] = {
     {"web", ModuleHost::Global, "web", makeModule},
 };
 
-class ModulesTest : public ScriptEnv {
+class ModulesTest : public ContextTest {
  protected:
   // Builds a context the way start-up does: module objects on both templates, then `tobrel`
   // set on the global template, and runs `probe` in it.

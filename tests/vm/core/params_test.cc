@@ -9,7 +9,7 @@
 
 #include "log_capture.h"
 #include "nusk-message.pb.h"
-#include "script_env.h"
+#include "context_fixture.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ ConfigApp header() {
   return app;
 }
 
-class ParamsTest : public ScriptEnv {
+class ParamsTest : public ContextTest {
  protected:
   std::string load(const std::string& path) {
     setGlobal("params", loadParams(isolate, path.c_str()));

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "script_env.h"
+#include "context_fixture.h"
 
 namespace {
 
-class SemanticTest : public ScriptEnv {
+class SemanticTest : public ContextTest {
  protected:
   // Parses `xml` into a target that already holds {keep: 1, a: "old"} and returns its JSON.
   std::string convert(const std::string& xml) {
@@ -48,6 +48,10 @@ TEST_F(SemanticTest, ConvertsElementsToProperties) {
        R"({"keep":1,"a":"old","s":{"a":{"b":{"c":{"d":"z"}}}}})"},
       {"prefixed names use the local name", "<s xmlns:p=\"urn:p\"><p:c>1</p:c></s>",
        R"({"keep":1,"a":"old","s":{"c":"1"}})"},
+      {"internal entity", "<!DOCTYPE s [<!ENTITY e \"word\">]><s><c>&e;</c></s>",
+       R"({"keep":1,"a":"old","s":{"c":"word"}})"},
+      {"external entity is not read", "<!DOCTYPE s [<!ENTITY e SYSTEM \"/etc/hostname\">]><s><c>&e;</c></s>",
+       R"({"keep":1,"a":"old","s":{"c":""}})"},
       {"own property, not the prototype", "<s><__proto__><x>1</x></__proto__></s>",
        R"({"keep":1,"a":"old","s":{"__proto__":{"x":"1"}}})"},
   };

@@ -1,7 +1,7 @@
 // A small script engine fixture for unit tests: one app-sized isolate and one entered context
 // per test, a script runner, and a private folder for fixture files.
-#ifndef TOBREL_TESTS_VM_CORE_SCRIPT_ENV_H
-#define TOBREL_TESTS_VM_CORE_SCRIPT_ENV_H
+#ifndef TOBREL_TESTS_VM_CORE_CONTEXT_FIXTURE_H
+#define TOBREL_TESTS_VM_CORE_CONTEXT_FIXTURE_H
 
 #include <gtest/gtest.h>
 #include <v8.h>
@@ -12,7 +12,7 @@
 #include "engine.h"
 #include "temp_dir.h"
 
-class ScriptEnv : public ::testing::Test {
+class ContextTest : public ::testing::Test {
  protected:
   void SetUp() override {
     isolate = newAppIsolate();
