@@ -116,7 +116,7 @@ TEST(LauncherRequests, EachLineIsSplitBeforeTheFork) {
   };
   TempDir empty;
   for (const auto& c : cases) {
-    RunOptions options;
+    RunOptions options = tobrel_test::launcherRunOptions();
     options.stdinText = c.line + "\n\n";
     RunResult r = tobrel_test::runProgram(launcherArgs(empty.path()), options);
     EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
@@ -128,7 +128,7 @@ TEST(LauncherRequests, EachLineIsSplitBeforeTheFork) {
 TEST(LauncherRequests, TheFieldsReachTheApp) {
   Apps apps;
   tobrel_test::writeApp(apps.dir, "show", "log('[' + appName + '|' + instanceName + '|' + cmdline + ']'); exit();\n");
-  auto launcher = Process::start(launcherArgs(apps.dir.path()), RunOptions());
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), tobrel_test::launcherRunOptions());
   launcher->write("show PLAIN two words\n");
   EXPECT_TRUE(launcher->waitFor(Stream::kErr, "JSLOG: [show|two words|show PLAIN two words]\n", kWaitMs)) << launcher->err();
   launcher->write("\n");
@@ -152,7 +152,7 @@ TEST(LauncherInput, ReadsRequestsOfAtMost4094Bytes) {
   };
   TempDir empty;
   for (const auto& c : cases) {
-    RunOptions options;
+    RunOptions options = tobrel_test::launcherRunOptions();
     options.stdinText = c.input;
     RunResult r = tobrel_test::runProgram(launcherArgs(empty.path()), options);
     EXPECT_TRUE(r.exited && r.exitCode == 0) << c.name << ": " << r.describe();
@@ -164,7 +164,7 @@ TEST(LauncherInput, ReadsRequestsOfAtMost4094Bytes) {
 
 TEST(LauncherChildren, AtMostThreeAcceptsAgainAfterOneEndsAndEndOfInputLeavesThemRunning) {
   Apps apps;
-  auto launcher = Process::start(launcherArgs(apps.dir.path()), RunOptions());
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), tobrel_test::launcherRunOptions());
   const pid_t pid = launcher->pid();
   launcher->write("idle\nidle\nidle\n");
   ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << launcher->err();
@@ -194,7 +194,7 @@ TEST(LauncherChildren, AtMostThreeAcceptsAgainAfterOneEndsAndEndOfInputLeavesThe
 
 TEST(LauncherChildren, ChildrenEndingTogetherAreAllCounted) {
   Apps apps;
-  auto launcher = Process::start(launcherArgs(apps.dir.path()), RunOptions());
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), tobrel_test::launcherRunOptions());
   const pid_t pid = launcher->pid();
   for (int round = 0; round < 3; ++round) {
     launcher->write("idle\nidle\nidle\n");
@@ -212,7 +212,7 @@ TEST(LauncherChildren, ChildrenEndingTogetherAreAllCounted) {
 
 TEST(LauncherChildren, RefusalLineIsWrittenOnceEvenByChildrenThatEndNormally) {
   Apps apps;
-  auto launcher = Process::start(launcherArgs(apps.dir.path()), RunOptions());
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), tobrel_test::launcherRunOptions());
   const pid_t pid = launcher->pid();
   launcher->write("brief\nbrief\nbrief\nbrief\n");
   ASSERT_TRUE(launcher->waitFor(Stream::kOut, kRefusal, kWaitMs));
@@ -228,7 +228,7 @@ TEST(LauncherChildren, RefusalLineIsWrittenOnceEvenByChildrenThatEndNormally) {
 
 TEST(LauncherChildren, AnAppThatExhaustsItsHeapLeavesTheOthersAndTheLauncher) {
   Apps apps;
-  auto launcher = Process::start(launcherArgs(apps.dir.path()), RunOptions());
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), tobrel_test::launcherRunOptions());
   const pid_t pid = launcher->pid();
   launcher->write("idle\nhog\n");
   ASSERT_TRUE(launcher->waitFor(Stream::kErr, "WARNING: script heap limit of 10485760 bytes reached: ending hog\n", kWaitMs));
