@@ -38,7 +38,7 @@ ScriptEnv::ScriptEnv(const std::string& appFolder, const std::string& appName)
   app_->loop = g_main_loop_new(nullptr, FALSE);
   isolate_ = newAppIsolate();
   isolate_->Enter();
-  HandleScope scope(isolate_);
+  scope_.emplace(isolate_);
   Local<ObjectTemplate> global = createGlobalTemplate(isolate_);
   Local<ObjectTemplate> tobrel = ObjectTemplate::New(isolate_);
   tobrel->Set(isolate_, "connect", FunctionTemplate::New(isolate_, ConnectFunction));
@@ -60,6 +60,7 @@ ScriptEnv::~ScriptEnv() {
     context_.Get(isolate_)->Exit();
   }
   context_.Reset();
+  scope_.reset();
   isolate_->Exit();
   disposeAppIsolate(isolate_);
   if (app_->sock != -1) close(app_->sock);
@@ -86,6 +87,11 @@ std::string ScriptEnv::run(const std::string& source) {
   return *text != nullptr ? *text : "?";
 }
 
+void ScriptEnv::setGlobal(const char* name, Local<Value> value) {
+  Local<Context> context = this->context();
+  context->Global()->Set(context, String::NewFromUtf8(isolate_, name).ToLocalChecked(), value).Check();
+}
+
 int ScriptEnv::attachPeer() {
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) ADD_FAILURE() << "socketpair";
@@ -109,6 +115,21 @@ int ScriptEnv::countLogged(const std::string& text) const {
   int count = 0;
   for (const LogLine& line : logs_) count += line.text == text ? 1 : 0;
   return count;
+}
+
+bool ScriptEnv::loggedAt(int level, const std::string& text) const {
+  for (const LogLine& line : logs_) {
+    if ((line.level & G_LOG_LEVEL_MASK) == level && line.text == text) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> ScriptEnv::messages(int level) const {
+  std::vector<std::string> found;
+  for (const LogLine& line : logs_) {
+    if ((line.level & G_LOG_LEVEL_MASK) == level) found.push_back(line.text);
+  }
+  return found;
 }
 
 void ScriptEnv::capture(const gchar* /*domain*/, GLogLevelFlags level, const gchar* message, gpointer self) {

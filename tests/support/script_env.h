@@ -1,8 +1,10 @@
 // Test support: one app's script context inside the test process, with the device link's
 // natives (tobrel.connect/start/stop, file) and a peer socket on which the test plays the
-// message daemon by hand. Log lines of the process are captured for assertions.
+// message daemon by hand. Log lines of the process are captured for assertions. A handle
+// scope stays open for the env's life, so tests may hold local handles without one.
 //
 //   tobrel_test::ScriptEnv env;                  // isolate, context, TobrelData, main loop
+//   env.setGlobal("params", loadParams(env.isolate(), path));
 //   int daemon = env.attachPeer();               // app.sock <-> daemon (socketpair)
 //   env.run("tobrel.start(function() { log('granted'); })");
 //   NuskMsg start = tobrel_test::readFrame(daemon);
@@ -15,6 +17,7 @@
 #include <v8.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,8 @@ class ScriptEnv {
 
   // Runs `source` in the app's context: the result's string form, or "threw: <text>".
   std::string run(const std::string& source);
+  // Sets a property of the context's global object.
+  void setGlobal(const char* name, v8::Local<v8::Value> value);
 
   // Makes app.sock one end of a socket pair (no poller is installed) and returns the other.
   int attachPeer();
@@ -55,6 +60,10 @@ class ScriptEnv {
   int countLogged(const std::string& text) const;
   // True when a captured line contains `part`.
   bool loggedPart(const std::string& part) const;
+  // True when a line equal to `text` was captured at `level` (flags ignored).
+  bool loggedAt(int level, const std::string& text) const;
+  // The lines captured at `level`, in order.
+  std::vector<std::string> messages(int level) const;
   void clearLogs() { logs_.clear(); }
 
  private:
@@ -64,6 +73,7 @@ class ScriptEnv {
   std::string appFolder_;
   std::unique_ptr<TobrelData> app_;
   v8::Isolate* isolate_;
+  std::optional<v8::HandleScope> scope_;  // open from construction to destruction
   v8::Global<v8::Context> context_;
   int peer_ = -1;
   std::vector<LogLine> logs_;
