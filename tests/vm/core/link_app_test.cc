@@ -98,9 +98,10 @@ class RawDaemon {
   }
   int port() const { return port_; }
   // Accepts the app and reads its START; returns the START's message id ("" on timeout).
-  std::string acceptStart(int timeoutMs = 10000) {
+  // The app's output and syslog are read meanwhile: an app left unread blocks in its logging.
+  std::string acceptStart(Process& app, int timeoutMs = 10000) {
     pollfd entry = {listener_, POLLIN, 0};
-    if (poll(&entry, 1, timeoutMs) != 1) return "";
+    if (!app.waitUntil([&entry] { return poll(&entry, 1, 0) == 1; }, timeoutMs)) return "";
     app_ = accept(listener_, nullptr, nullptr);
     return tobrel_test::readFrame(app_).id();
   }
@@ -280,7 +281,7 @@ TEST(AppLinkRaw, SplitAndEmptyFramesAreReadAndAnOverLongLengthIsFatal) {
                         "tobrel.connect('127.0.0.1', PORT);\n"
                         "tobrel.start(function() { log('granted'); setTimeout(50, function() { exit(); }); });\n",
                         daemon.port(), kGrantTimers);
-    const std::string start = daemon.acceptStart();
+    const std::string start = daemon.acceptStart(*app);
     ASSERT_FALSE(start.empty()) << app->err();
     for (const std::string& piece : c.pieces(grantFrame(start))) {
       daemon.write(piece);
