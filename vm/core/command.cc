@@ -13,7 +13,7 @@ using v8::FunctionCallbackInfo;
 using v8::Value;
 
 CommandCall::CommandCall(const FunctionCallbackInfo<Value>& args, int required, ArgumentTest test, Order order)
-    : isolate_(args.GetIsolate()) {
+    : args_(args), isolate_(args.GetIsolate()) {
   TobrelData* app = appData(isolate_);
   const bool interactive = app->interactiveId != nullptr;
   const char* refusal = nullptr;
@@ -38,6 +38,21 @@ bool CommandCall::shapeAccepted(const FunctionCallbackInfo<Value>& args, int req
   // The count alone decides which argument is the callback.
   const bool shape = args.Length() == required || (args.Length() == required + 1 && args[required]->IsFunction());
   return shape && (test == nullptr || test(args));
+}
+
+bool CommandCall::ascii(int index, std::string* out) const { return asciiValue(isolate_, args_[index], out); }
+
+bool CommandCall::utf8(int index, std::string* out) const { return utf8Value(isolate_, args_[index], out); }
+
+bool CommandCall::uint32(int index, int32_t* out) const {
+  uint32_t value;
+  if (!args_[index]->Uint32Value(isolate_->GetCurrentContext()).To(&value)) return false;
+  *out = static_cast<int32_t>(value);
+  return true;
+}
+
+bool CommandCall::int32(int index, int32_t* out) const {
+  return args_[index]->Int32Value(isolate_->GetCurrentContext()).To(out);
 }
 
 NuskMsg& CommandCall::message() {

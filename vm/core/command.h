@@ -4,9 +4,8 @@
 //
 //   void LedFunctionLight(const v8::FunctionCallbackInfo<v8::Value>& args) {
 //     CommandCall call(args, 1);
-//     if (!call.ok()) return;
 //     std::string color;
-//     if (!asciiValue(args.GetIsolate(), args[0], &color)) return;  // nothing is sent
+//     if (!call.ok() || !call.ascii(0, &color)) return;  // thrown, or the conversion threw
 //     g_debug("LED Light: color[%s]", color.c_str());
 //     call.message().mutable_led()->mutable_light()->set_color(color);
 //     call.send("LED");
@@ -16,7 +15,10 @@
 
 #include <v8.h>
 
+#include <stdint.h>
+
 #include <memory>
+#include <string>
 
 #include "callback_registry.h"
 
@@ -51,6 +53,15 @@ class CommandCall {
   // The script's function, empty when the call carries none.
   v8::Local<v8::Function> callback() const { return callback_; }
 
+  // The argument conversions, used in argument order. None tests the argument's type. Each
+  // gives false when the conversion threw (a `toString` or `valueOf` of the script's): the
+  // exception stays pending and the native returns at once, so nothing is sent.
+  bool ascii(int index, std::string* out) const;  // one byte per character (script.h)
+  bool utf8(int index, std::string* out) const;
+  // ToUint32, kept bit for bit in a signed 32-bit field: 4294967295 and -1 both give -1.
+  bool uint32(int index, int32_t* out) const;
+  bool int32(int index, int32_t* out) const;  // ToInt32
+
   // The request: fresh id and the app's interactive id, made on first use. The native fills
   // one sub-message; the call deletes it.
   net::zolvek::nusk::message::NuskMsg& message();
@@ -64,6 +75,7 @@ class CommandCall {
  private:
   bool shapeAccepted(const v8::FunctionCallbackInfo<v8::Value>& args, int required, ArgumentTest test);
 
+  const v8::FunctionCallbackInfo<v8::Value>& args_;
   v8::Isolate* isolate_;
   TobrelData* app_ = nullptr;
   v8::Local<v8::Function> callback_;
