@@ -21,15 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "log_capture.h"
 #include "nusk-message.pb.h"
 #include "tobrel_data.h"
 
 namespace tobrel_test {
-
-struct LogLine {
-  GLogLevelFlags level;
-  std::string text;
-};
 
 class ScriptEnv {
  public:
@@ -54,21 +50,21 @@ class ScriptEnv {
   // One pass of the link's poller.
   void pollOnce();
 
-  const std::vector<LogLine>& logs() const { return logs_; }
+  // The process's log lines since the env was made (warnings also go to standard error).
+  const std::vector<LogEntry>& logs() const { return logs_.entries(); }
   // True when a captured line equals `text`.
-  bool logged(const std::string& text) const;
-  int countLogged(const std::string& text) const;
+  bool logged(const std::string& text) const { return logs_.count(text) > 0; }
+  int countLogged(const std::string& text) const { return logs_.count(text); }
   // True when a captured line contains `part`.
-  bool loggedPart(const std::string& part) const;
+  bool loggedPart(const std::string& part) const { return logs_.hasPart(part); }
   // True when a line equal to `text` was captured at `level` (flags ignored).
-  bool loggedAt(int level, const std::string& text) const;
+  bool loggedAt(int level, const std::string& text) const { return logs_.has(level, text); }
   // The lines captured at `level`, in order.
-  std::vector<std::string> messages(int level) const;
+  std::vector<std::string> messages(int level) const { return logs_.messages(level); }
   void clearLogs() { logs_.clear(); }
 
  private:
-  static void capture(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer self);
-
+  LogCapture logs_{true};  // first in, last out: it hears the set-up and the tear-down
   LauncherOptions options_;
   std::string appFolder_;
   std::unique_ptr<TobrelData> app_;
@@ -76,8 +72,6 @@ class ScriptEnv {
   std::optional<v8::HandleScope> scope_;  // open from construction to destruction
   v8::Global<v8::Context> context_;
   int peer_ = -1;
-  std::vector<LogLine> logs_;
-  GLogFunc previousHandler_;
 };
 
 // Frame I/O for the test's side of the link (blocking; fails the test on a short read).

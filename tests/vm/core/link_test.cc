@@ -421,9 +421,9 @@ TEST_F(Dispatch, ReceivedMessagesAreLoggedUnlessTheyHoldServiceTokens) {
   deliver(social);
   int received = 0;
   for (const auto& line : env.logs()) {
-    if (line.text.rfind("Received MSG\n", 0) == 0) {
+    if (line.message.rfind("Received MSG\n", 0) == 0) {
       ++received;
-      EXPECT_THAT(line.text, ::testing::Not(::testing::HasSubstr("token-value")));
+      EXPECT_THAT(line.message, ::testing::Not(::testing::HasSubstr("token-value")));
     }
   }
   EXPECT_EQ(received, 1);
