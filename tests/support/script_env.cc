@@ -3,7 +3,6 @@
 #include "script_env.h"
 
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -31,7 +30,6 @@ namespace tobrel_test {
 
 ScriptEnv::ScriptEnv(const std::string& appFolder, const std::string& appName)
     : appFolder_(appFolder), app_(new TobrelData()) {
-  previousHandler_ = g_log_set_default_handler(capture, this);
   options_.appFolder = appFolder_.c_str();
   app_->options = &options_;
   app_->appName = appName;
@@ -66,7 +64,6 @@ ScriptEnv::~ScriptEnv() {
   if (peer_ != -1) close(peer_);
   g_main_loop_unref(app_->loop);
   app_.reset();
-  g_log_set_default_handler(previousHandler_, nullptr);
 }
 
 Local<Context> ScriptEnv::context() const { return context_.Get(isolate_); }
@@ -99,22 +96,16 @@ void ScriptEnv::pollOnce() { pollServer(app_.get()); }
 bool ScriptEnv::logged(const std::string& text) const { return countLogged(text) > 0; }
 
 bool ScriptEnv::loggedPart(const std::string& part) const {
-  for (const LogLine& line : logs_) {
-    if (line.text.find(part) != std::string::npos) return true;
+  for (const LogEntry& line : logs_.entries()) {
+    if (line.message.find(part) != std::string::npos) return true;
   }
   return false;
 }
 
 int ScriptEnv::countLogged(const std::string& text) const {
   int count = 0;
-  for (const LogLine& line : logs_) count += line.text == text ? 1 : 0;
+  for (const LogEntry& line : logs_.entries()) count += line.message == text ? 1 : 0;
   return count;
-}
-
-void ScriptEnv::capture(const gchar* /*domain*/, GLogLevelFlags level, const gchar* message, gpointer self) {
-  static_cast<ScriptEnv*>(self)->logs_.push_back({level, message});
-  // Warnings and fatal errors also reach standard error, where death tests look for them.
-  if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)) != 0) fprintf(stderr, "%s\n", message);
 }
 
 namespace {

@@ -1,6 +1,6 @@
 // Test support: one app's script context inside the test process, with the device link's
 // natives (tobrel.connect/start/stop, file) and a peer socket on which the test plays the
-// message daemon by hand. Log lines of the process are captured for assertions.
+// message daemon by hand. Log lines of the process are captured (log_capture.h) for assertions.
 //
 //   tobrel_test::ScriptEnv env;                  // isolate, context, TobrelData, main loop
 //   int daemon = env.attachPeer();               // app.sock <-> daemon (socketpair)
@@ -18,15 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "log_capture.h"
 #include "nusk-message.pb.h"
 #include "tobrel_data.h"
 
 namespace tobrel_test {
-
-struct LogLine {
-  GLogLevelFlags level;
-  std::string text;
-};
 
 class ScriptEnv {
  public:
@@ -49,8 +45,8 @@ class ScriptEnv {
   // One pass of the link's poller.
   void pollOnce();
 
-  const std::vector<LogLine>& logs() const { return logs_; }
-  // True when a captured line equals `text`.
+  const std::vector<LogEntry>& logs() const { return logs_.entries(); }
+  // True when a captured line equals `text`, at any level.
   bool logged(const std::string& text) const;
   int countLogged(const std::string& text) const;
   // True when a captured line contains `part`.
@@ -58,16 +54,13 @@ class ScriptEnv {
   void clearLogs() { logs_.clear(); }
 
  private:
-  static void capture(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer self);
-
+  LogCapture logs_;
   LauncherOptions options_;
   std::string appFolder_;
   std::unique_ptr<TobrelData> app_;
   v8::Isolate* isolate_;
   v8::Global<v8::Context> context_;
   int peer_ = -1;
-  std::vector<LogLine> logs_;
-  GLogFunc previousHandler_;
 };
 
 // Frame I/O for the test's side of the link (blocking; fails the test on a short read).

@@ -17,6 +17,7 @@
 #include "callback_registry.h"
 #include "frame_codec.h"
 #include "link.h"
+#include "log_capture.h"
 #include "nusk-message.pb.h"
 #include "script_env.h"
 #include "tobrel_data.h"
@@ -181,10 +182,10 @@ TEST(LinkFrames, AFrameThatIsNotWireFormatIsDroppedAndTheLinkGoesOn) {
   Pair pair;
   // Field 1 announced as 100 bytes long in a 3-byte payload.
   writeBytes(pair.peer(), std::string("\x00\x00\x00\x03\x0a\x64\x41", 7) + frameOf(message(kId)));
-  ScriptEnv env;  // captures the warning
+  tobrel_test::LogCapture logs;
   NuskMsg got;
   EXPECT_EQ(receiveMessage(pair.ours(), &got), 1);
-  EXPECT_TRUE(env.logged("dropping a frame of 3 bytes that holds no device message"));
+  EXPECT_TRUE(logs.has(G_LOG_LEVEL_WARNING, "dropping a frame of 3 bytes that holds no device message"));
   EXPECT_EQ(receiveMessage(pair.ours(), &got), 0);
   EXPECT_EQ(got.id(), kId);
 }
@@ -249,7 +250,6 @@ TEST(LinkFramesDeathTest, ABrokenLinkEndsTheAppWithItsText) {
     SCOPED_TRACE(c.name);
     EXPECT_DEATH(
         {
-          ScriptEnv env;
           Pair pair;
           if (!c.bytes.empty()) writeBytes(pair.peer(), c.bytes);
           if (c.closes) shutdown(pair.peer(), SHUT_WR);
@@ -264,7 +264,6 @@ TEST(LinkFramesDeathTest, ASendOnADeadLinkIsTheSendFailureNotASignal) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        ScriptEnv env;
         Pair pair;
         close(pair.fd[1]);
         pair.fd[1] = -1;
@@ -272,10 +271,7 @@ TEST(LinkFramesDeathTest, ASendOnADeadLinkIsTheSendFailureNotASignal) {
       },
       ::testing::KilledBySignal(SIGTRAP), "send failed: Broken pipe");
   EXPECT_EXIT(
-      {
-        ScriptEnv env;
-        sendMessage(-1, message(kId));
-      },
+      { sendMessage(-1, message(kId)); },
       ::testing::KilledBySignal(SIGTRAP), "send failed: Bad file descriptor");
 }
 
@@ -421,9 +417,9 @@ TEST_F(Dispatch, ReceivedMessagesAreLoggedUnlessTheyHoldServiceTokens) {
   deliver(social);
   int received = 0;
   for (const auto& line : env.logs()) {
-    if (line.text.rfind("Received MSG\n", 0) == 0) {
+    if (line.message.rfind("Received MSG\n", 0) == 0) {
       ++received;
-      EXPECT_THAT(line.text, ::testing::Not(::testing::HasSubstr("token-value")));
+      EXPECT_THAT(line.message, ::testing::Not(::testing::HasSubstr("token-value")));
     }
   }
   EXPECT_EQ(received, 1);
