@@ -76,20 +76,10 @@ bool recordingHandler(void* data, const NuskMsg& msg) {
 
 // A loopback listener on a port of the system's choosing.
 struct Listener {
-  Listener() {
-    fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(listen(fd, 4), 0);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-  }
+  Listener() : fd(tobrel_test::listenOnLoopback(&port)) {}
   ~Listener() { close(fd); }
+  int port = 0;
   int fd;
-  int port;
 };
 
 int openDescriptors() {
@@ -292,11 +282,7 @@ TEST(LinkConnect, ConnectsOverLoopbackAndASecondConnectReplacesTheFirst) {
 
 TEST(LinkConnect, AFailedConnectLeavesTheLinkAsItWasAndLeaksNoSocket) {
   ScriptEnv env;
-  int closedPort;
-  {
-    Listener gone;
-    closedPort = gone.port;
-  }
+  const int closedPort = tobrel_test::unusedLoopbackPort();
   struct Case {
     std::string host;
     int port;
@@ -341,11 +327,7 @@ TEST(LinkConnect, TheScriptMethodChecksItsArguments) {
 
 TEST(LinkConnect, ARefusedConnectThrowsConnectionRefused) {
   ScriptEnv env;
-  int closedPort;
-  {
-    Listener gone;
-    closedPort = gone.port;
-  }
+  const int closedPort = tobrel_test::unusedLoopbackPort();
   EXPECT_EQ(env.run("tobrel.connect('127.0.0.1', " + std::to_string(closedPort) + ")"), "threw: connection refused");
   EXPECT_TRUE(env.logged("connection refused"));
   EXPECT_EQ(env.app().sock, -1);
