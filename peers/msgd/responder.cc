@@ -161,17 +161,20 @@ std::vector<pb::NuskMsg> Responder::answer(const pb::NuskMsg& msg, LinkState* li
   }
 
   const std::string kind = kindOf(msg);
-  Answer a;  // by default a command is answered OK, anything else not at all
+  const Rule* attach = find(kind, hasAttach);
+  // By default a command is answered OK, and so is a query without interactive id (the social
+  // set-up) once there is a result to attach; anything else gets no answer.
+  Answer a;
   if (const Rule* r = find(kind, hasAnswer)) {
     a = *r->answer;
-  } else if (!msg.has_interactiveid()) {
+  } else if (!msg.has_interactiveid() && !attach) {
     a.kind = Answer::Kind::kSilent;
   }
   if (a.kind == Answer::Kind::kSilent) return out;
 
   pb::NuskMsg reply = replyTo(msg.id());
   applyAnswer(a, &reply);
-  if (const Rule* r = find(kind, hasAttach)) reply.MergeFrom(*r->attach);
+  if (attach) reply.MergeFrom(*attach->attach);
   out.push_back(std::move(reply));
 
   if (const Rule* r = find(kind, hasFollow)) {

@@ -17,14 +17,7 @@
 namespace tobrel::test {
 
 namespace {
-
 using Clock = std::chrono::steady_clock;
-
-int millisLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
-}
-
 }  // namespace
 
 std::string MsgdProcess::programPath() { return TOBREL_MSGD_PROGRAM; }
@@ -57,13 +50,14 @@ MsgdProcess::MsgdProcess(const std::vector<std::string>& extraArgs) {
     startError_ = std::string("fork failed: ") + std::strerror(errno);
     return;
   }
+  reader_ = std::thread([this] { readOutput(); });
 
   const std::string prefix = "listening on " + host_ + ":";
   auto line = waitForLine([&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
   if (!line) {
-    startError_ = "msgd did not start listening; its output:";
-    for (const std::string& l : lines_) startError_ += "\n  " + l;
     stop();
+    startError_ = "msgd did not start listening; its output:";
+    for (const std::string& l : lines()) startError_ += "\n  " + l;
     return;
   }
   port_ = std::stoi(line->substr(prefix.size()));
@@ -71,47 +65,53 @@ MsgdProcess::MsgdProcess(const std::vector<std::string>& extraArgs) {
 
 MsgdProcess::~MsgdProcess() { stop(); }
 
-bool MsgdProcess::readSome(Millis timeout) {
-  if (outputFd_ < 0) return false;
-  pollfd p{outputFd_, POLLIN, 0};
-  const int ready = ::poll(&p, 1, static_cast<int>(timeout.count()));
-  if (ready <= 0) return ready == 0 || errno == EINTR;
+void MsgdProcess::readOutput() {
+  std::string partial;
   char buf[65536];
-  const ssize_t n = ::read(outputFd_, buf, sizeof buf);
-  if (n <= 0) {
-    if (n < 0 && errno == EINTR) return true;
-    ::close(outputFd_);
-    outputFd_ = -1;
-    if (!partial_.empty()) lines_.push_back(partial_);
-    partial_.clear();
-    return false;
+  for (;;) {
+    const ssize_t n = ::read(outputFd_, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (n <= 0) {
+      if (!partial.empty()) lines_.push_back(partial);
+      outputEnded_ = true;
+      changed_.notify_all();
+      return;
+    }
+    partial.append(buf, static_cast<size_t>(n));
+    std::string::size_type nl;
+    while ((nl = partial.find('\n')) != std::string::npos) {
+      lines_.push_back(partial.substr(0, nl));
+      partial.erase(0, nl + 1);
+    }
+    changed_.notify_all();
   }
-  partial_.append(buf, static_cast<size_t>(n));
-  std::string::size_type nl;
-  while ((nl = partial_.find('\n')) != std::string::npos) {
-    lines_.push_back(partial_.substr(0, nl));
-    partial_.erase(0, nl + 1);
-  }
-  return true;
 }
 
-const std::vector<std::string>& MsgdProcess::lines() {
-  while (outputFd_ >= 0) {
-    pollfd p{outputFd_, POLLIN, 0};
-    if (::poll(&p, 1, 0) <= 0 || !readSome(Millis(0))) break;
-  }
+std::vector<std::string> MsgdProcess::lines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
   return lines_;
+}
+
+size_t MsgdProcess::mark() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lines_.size();
 }
 
 std::optional<std::string> MsgdProcess::waitForLine(
     const std::function<bool(const std::string&)>& pred, Millis timeout, size_t from) {
   const auto deadline = Clock::now() + timeout;
+  std::unique_lock<std::mutex> lock(mutex_);
   size_t next = from;
   for (;;) {
     for (; next < lines_.size(); ++next)
       if (pred(lines_[next])) return lines_[next];
-    if (Clock::now() >= deadline) return std::nullopt;
-    if (!readSome(Millis(millisLeft(deadline))) && next >= lines_.size()) return std::nullopt;
+    if (outputEnded_) return std::nullopt;
+    if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
+      for (; next < lines_.size(); ++next)
+        if (pred(lines_[next])) return lines_[next];
+      return std::nullopt;
+    }
   }
 }
 
@@ -181,24 +181,27 @@ int MsgdProcess::stop() {
     ::close(controlFd_);
     controlFd_ = -1;
   }
-  if (pid_ <= 0) return status_;
-  // The end of control input stops msgd; one run with --no-stdin needs SIGTERM, a hung one SIGKILL.
-  int status = 0;
-  pid_t done = 0;
-  for (int sig : {0, SIGTERM, SIGKILL}) {
-    if (sig) kill(pid_, sig);
-    const auto deadline = Clock::now() + Millis(2000);
-    while (outputFd_ >= 0 && Clock::now() < deadline) readSome(Millis(millisLeft(deadline)));
-    while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline)
-      usleep(5000);
-    if (done == pid_) break;
+  if (pid_ > 0) {
+    // The end of control input stops msgd; one run with --no-stdin needs SIGTERM, a hung one
+    // SIGKILL.
+    int status = 0;
+    for (int sig : {0, SIGTERM, SIGKILL}) {
+      if (sig) kill(pid_, sig);
+      const auto deadline = Clock::now() + Millis(2000);
+      pid_t done = 0;
+      while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline)
+        usleep(5000);
+      if (done == pid_) break;
+    }
+    pid_ = -1;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  pid_ = -1;
+  // msgd is gone, so its output ends (unless it left a child holding the pipe: it starts none).
+  if (reader_.joinable()) reader_.join();
   if (outputFd_ >= 0) {
     ::close(outputFd_);
     outputFd_ = -1;
   }
-  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return status_;
 }
 

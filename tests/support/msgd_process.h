@@ -1,13 +1,21 @@
 // Test support: runs the message-daemon stand-in (msgd) as a child process on 127.0.0.1 with a
 // port of its own choosing, drives it with control lines and reads its transcript.
+//   tobrel::test::MsgdProcess msgd;
+//   ASSERT_NE(msgd.port(), 0) << msgd.startError();
+//   ASSERT_TRUE(msgd.control("follow tts TERMINATED"));
+//   ... run the app against 127.0.0.1:msgd.port() ...
+//   auto tts = msgd.waitForReceived([](const auto& r) { return r.msg.has_tts(); });
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "nusk-message.pb.h"
@@ -43,12 +51,14 @@ class MsgdProcess {
   bool control(const std::string& line, std::string* error = nullptr,
                Millis timeout = kDefaultTimeout);
 
-  // Every output line so far (what is ready is read first; nothing is waited for).
-  const std::vector<std::string>& lines();
+  // Every output line so far. A thread reads msgd's output all the time, so msgd never blocks
+  // on a full pipe however long a test leaves it alone.
+  std::vector<std::string> lines() const;
   // The number of lines so far: pass it as `from` to look only at later lines.
-  size_t mark() { return lines().size(); }
+  size_t mark() const;
 
-  // Waits for an output line, at index `from` or later, that satisfies `pred`.
+  // Waits for an output line, at index `from` or later, that satisfies `pred`. The predicate
+  // runs while the output is locked: it must not call back into this object.
   std::optional<std::string> waitForLine(const std::function<bool(const std::string&)>& pred,
                                          Millis timeout = kDefaultTimeout, size_t from = 0);
   // The same for a line that contains `text`.
@@ -69,8 +79,7 @@ class MsgdProcess {
   int stop();
 
  private:
-  // Reads what msgd printed, waiting at most `timeout`; false at end of output.
-  bool readSome(Millis timeout);
+  void readOutput();  // body of the reader thread, until end of output
 
   std::string host_ = "127.0.0.1";
   int port_ = 0;
@@ -78,9 +87,13 @@ class MsgdProcess {
   pid_t pid_ = -1;
   int controlFd_ = -1;
   int outputFd_ = -1;
-  std::string partial_;
-  std::vector<std::string> lines_;
   int status_ = -1;
+
+  std::thread reader_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> lines_;  // guarded by mutex_
+  bool outputEnded_ = false;        // guarded by mutex_
 };
 
 }  // namespace tobrel::test

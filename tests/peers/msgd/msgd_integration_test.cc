@@ -296,6 +296,24 @@ TEST_F(MsgdTest, BadInputClosesOnlyItsConnection) {
   }
 }
 
+TEST_F(MsgdTest, KeepsServingWhileNobodyWatchesItsTranscript) {
+  // Far more output than a pipe holds: msgd must not stall on it while the test is busy.
+  constexpr int kFrames = 3000;
+  auto app = connect();
+  for (int i = 0; i < kFrames; ++i) {
+    pb::NuskMsg ping = command("ping-" + std::to_string(i), "I");
+    ping.mutable_ping();
+    app->send(ping);
+  }
+  for (int i = 0; i < kFrames; ++i) {
+    auto reply = app->read();
+    ASSERT_TRUE(reply) << "reply " << i;
+    ASSERT_EQ(reply->correlationid(), "ping-" + std::to_string(i));
+  }
+  EXPECT_TRUE(msgd.waitForText("conn 1 sent response id: ")) << "transcript still read";
+  EXPECT_TRUE(msgd.waitForText("correlationId: \"ping-" + std::to_string(kFrames - 1) + "\""));
+}
+
 TEST_F(MsgdTest, FrameWithoutRequiredIdIsRecordedWithAWarningAndNotAnswered) {
   auto app = connect();
   pb::NuskMsg noId;
@@ -350,7 +368,7 @@ TEST(MsgdCommandLine, HelpAndBadArguments) {
     const char* outputPart;
   } cases[] = {
       {"--help", 0, "Usage: msgd"},
-      {"--help", 0, "start refuse [CODE]"},
+      {"-h", 0, "start refuse [CODE]"},
       {"--bogus", 2, "unknown argument '--bogus'"},
       {"--port", 2, "--port needs a value"},
       {"--port 70000", 2, "bad port '70000'"},

@@ -188,6 +188,14 @@ TEST(MsgdReply, FollowsWithAnEventAndAttachesQueryResults) {
   ASSERT_EQ(out[0].tobrelinfo_response().infos_size(), 1);
   EXPECT_EQ(out[0].tobrelinfo_response().infos(0).value(), "0042");
 
+  // The social set-up carries no interactive id: it is answered once it has a result.
+  EXPECT_TRUE(r.answer(parse(R"(id: "so" socialQuery { })"), &link).empty());
+  r.rule("socialQuery").attach = parse(R"(social { facebookToken: "fb" })");
+  out = r.answer(parse(R"(id: "so" socialQuery { })"), &link);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].correlationid(), "so");
+  EXPECT_EQ(out[0].social().facebooktoken(), "fb");
+
   r.reset();
   out = r.answer(parse(R"(id: "t" interactiveId: "I" tts { action: STOP })"), &link);
   EXPECT_EQ(out.size(), 1u);
