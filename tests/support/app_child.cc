@@ -13,6 +13,12 @@ namespace tobrel_test {
 const char* const kFastTimers = "TOBRELVM_TIME_DIVISOR=100";
 const char* const kEmptyDescriptor = "<descriptor><accesses></accesses></descriptor>\n";
 
+RunOptions launcherRunOptions() {
+  RunOptions options;
+  options.discardSyslog = true;
+  return options;
+}
+
 std::string writeApp(const TempDir& root, const std::string& name, const std::string& mainJs,
                      const std::map<std::string, std::string>& extraFiles) {
   root.write(name + "/main.js", mainJs);

@@ -34,9 +34,13 @@ std::string writeApp(const TempDir& root, const std::string& name, const std::st
                      const std::map<std::string, std::string>& extraFiles = {});
 
 struct AppChildOptions {
-  RunOptions run;       // env, syslog, timeout; stdin is not read by an app
+  AppChildOptions() { run.discardSyslog = true; }
+  RunOptions run;       // env, syslog (dropped unless captured), timeout; an app reads no stdin
   int debugLevel = 7;   // "--debug=" of the launcher the child comes from
 };
+
+// RunOptions for running the tobrelvm launcher itself, its syslog dropped.
+RunOptions launcherRunOptions();
 
 // Runs the app named by the request line's first field from `appFolder` until it ends.
 RunResult runAppChild(const std::string& appFolder, const std::string& requestLine,

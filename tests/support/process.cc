@@ -76,7 +76,12 @@ std::string RunResult::describe() const {
   return text.str();
 }
 
-void Process::launch(const std::function<void()>& inChild, const RunOptions& options) {
+void Process::launch(const std::function<void()>& inChild, const RunOptions& given) {
+  RunOptions options = given;
+  if (options.syslog == nullptr && options.discardSyslog) {
+    ownSyslog_.reset(new SyslogCapture);
+    options.syslog = ownSyslog_.get();
+  }
   // A child that ends early must not kill the test through a write to its closed stdin.
   signal(SIGPIPE, SIG_IGN);
   // Orphans of the child come to us, so they are reaped and never linger.
@@ -176,6 +181,7 @@ bool Process::pumpOnce(int ms) {
   }
   if (fds[2].fd >= 0 && fds[2].revents != 0) {
     syslog_->drain();
+    if (ownSyslog_) ownSyslog_->clear();
     any = true;
   }
   return any;
@@ -272,18 +278,16 @@ RunResult runFunction(const std::function<int()>& body, const RunOptions& option
 }
 
 std::vector<pid_t> childrenOf(pid_t parent) {
+  // Every thread keeps its own list; a child's parent is the thread that forked it.
   std::vector<pid_t> found;
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return found;
-  while (struct dirent* entry = readdir(proc)) {
-    char* end;
-    const long pid = strtol(entry->d_name, &end, 10);
-    if (*end != '\0' || pid <= 0) continue;
-    char state;
-    pid_t ppid, pgrp;
-    if (readStat(static_cast<pid_t>(pid), &state, &ppid, &pgrp) && ppid == parent) found.push_back(static_cast<pid_t>(pid));
+  DIR* tasks = opendir(("/proc/" + std::to_string(parent) + "/task").c_str());
+  if (tasks == nullptr) return found;
+  while (struct dirent* entry = readdir(tasks)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream list("/proc/" + std::to_string(parent) + "/task/" + entry->d_name + "/children");
+    for (long pid; list >> pid;) found.push_back(static_cast<pid_t>(pid));
   }
-  closedir(proc);
+  closedir(tasks);
   return found;
 }
 

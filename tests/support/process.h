@@ -32,6 +32,8 @@ struct RunOptions {
   std::vector<std::string> env;    // "NAME=value", added to (or replacing in) the environment
   int timeoutMs = 30000;           // runProgram/runFunction: kill the group after this long
   SyslogCapture* syslog = nullptr; // one capture per child process
+  // With no capture given: a private syslog sink whose lines are dropped (see syslog_capture.h).
+  bool discardSyslog = false;
 };
 
 struct RunResult {
@@ -84,6 +86,7 @@ class Process {
   pid_t pid_ = -1;
   int in_ = -1, outFd_ = -1, errFd_ = -1;
   SyslogCapture* syslog_ = nullptr;
+  std::unique_ptr<SyslogCapture> ownSyslog_;
   std::string out_, err_;
   bool ended_ = false;
   int status_ = 0;

@@ -2,9 +2,10 @@
 // without touching the machine's /dev.
 //
 // The capture owns a datagram socket. A child started by process.h with RunOptions::syslog
-// set enters a private mount namespace, mounts a tmpfs on its own /dev (with null, zero, full,
-// random, urandom and tty nodes) and binds the inherited socket at /dev/log there, so
-// openlog()/syslog() in that child and its descendants land here. Needs root (as the tests run).
+// set binds it at a /dev/log of its own (private_dev_log.h), so openlog()/syslog() in that
+// child and its descendants land here. Needs root (as the tests run). One capture per child.
+// RunOptions::discardSyslog gives a child such a sink whose lines are thrown away: without a
+// syslog daemon, LOG_CONS would otherwise send every line to the console, slowly.
 //
 //   tobrel_test::SyslogCapture syslog;
 //   RunOptions opts; opts.syslog = &syslog;
@@ -45,6 +46,7 @@ class SyslogCapture {
   void drain();
   // All records received so far (drains first).
   const std::vector<SyslogRecord>& records();
+  void clear() { records_.clear(); }
   // Records whose message equals `message` exactly.
   std::vector<SyslogRecord> find(const std::string& message);
 
