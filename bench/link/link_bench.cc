@@ -239,19 +239,19 @@ double rawRate(const Msgd& msgd, int events) {
 struct AppChild {
   pid_t pid = -1;
   int ready = -1;
-  int syslog = -1;  // the child's /dev/log, read and discarded here
+  int logSocket = -1;  // the child's /dev/log, read and discarded here
   std::thread drain;
   ~AppChild() {
     if (drain.joinable()) drain.join();
-    if (syslog != -1) close(syslog);
+    if (logSocket != -1) close(logSocket);
   }
 };
 
 void startApp(const Msgd& msgd, int events, AppChild* child) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) abort();
-  child->syslog = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  const int logFd = child->syslog;
+  child->logSocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  const int logFd = child->logSocket;
   int ended[2];
   if (pipe(ended) != 0) abort();
   child->pid = fork();
