@@ -26,7 +26,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -39,7 +38,7 @@
 #include "log.h"
 #include "nusk-message.pb.h"
 #include "script.h"
-#include "syslog_capture.h"
+#include "private_dev_log.h"
 #include "tobrel_data.h"
 
 using net::zolvek::nusk::message::ButtonCallback_Type_Name;
@@ -240,18 +239,19 @@ double rawRate(const Msgd& msgd, int events) {
 struct AppChild {
   pid_t pid = -1;
   int ready = -1;
-  std::unique_ptr<tobrel_test::SyslogCapture> syslog;
+  int logSocket = -1;  // the child's /dev/log, read and discarded here
   std::thread drain;
   ~AppChild() {
     if (drain.joinable()) drain.join();
+    if (logSocket != -1) close(logSocket);
   }
 };
 
 void startApp(const Msgd& msgd, int events, AppChild* child) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) abort();
-  child->syslog = std::make_unique<tobrel_test::SyslogCapture>();
-  int logFd = child->syslog->fd();
+  child->logSocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  const int logFd = child->logSocket;
   int ended[2];
   if (pipe(ended) != 0) abort();
   child->pid = fork();
@@ -260,7 +260,7 @@ void startApp(const Msgd& msgd, int events, AppChild* child) {
     close(ended[0]);
     readyFd = pipeFds[1];
     std::string error;
-    if (!child->syslog->prepareChild(&error)) fprintf(stderr, "%s: its log goes to the console\n", error.c_str());
+    if (!tobrel_test::enterPrivateDevLog(logFd, &error)) fprintf(stderr, "%s: its log goes to the console\n", error.c_str());
     // The app's standard-error echo is not shown.
     const int null = open("/dev/null", O_WRONLY);
     dup2(null, 2);

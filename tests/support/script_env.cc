@@ -3,7 +3,8 @@
 #include "script_env.h"
 
 #include <gtest/gtest.h>
-#include <stdio.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -134,6 +135,25 @@ void writeFrame(int fd, const NuskMsg& msg) {
   std::string frame;
   ASSERT_TRUE(tobrel::frame::appendFrame(msg, &frame));
   writeBytes(fd, frame);
+}
+
+int listenOnLoopback(int* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(listen(fd, 4), 0);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  *port = ntohs(address.sin_port);
+  return fd;
+}
+
+int unusedLoopbackPort() {
+  int port = 0;
+  close(listenOnLoopback(&port));
+  return port;
 }
 
 NuskMsg replyTo(const std::string& request, int code) {

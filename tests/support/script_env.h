@@ -78,6 +78,10 @@ class ScriptEnv {
 net::zolvek::nusk::message::NuskMsg readFrame(int fd);
 void writeFrame(int fd, const net::zolvek::nusk::message::NuskMsg& msg);
 void writeBytes(int fd, const std::string& bytes);
+// A listening TCP socket on 127.0.0.1 at a port of the system's choosing (written to *port).
+int listenOnLoopback(int* port);
+// A loopback port on which nothing listens (it was bound and released).
+int unusedLoopbackPort();
 // A reply naming `request` with response.code `code` (0: a response without a code; -1: none).
 net::zolvek::nusk::message::NuskMsg replyTo(const std::string& request, int code);
 

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "data_resource.h"
 #include "descriptor.h"
@@ -38,6 +39,16 @@ void setFunction(Isolate* isolate, Local<ObjectTemplate> target, const char* nam
   target->Set(isolate, name, FunctionTemplate::New(isolate, native));
 }
 
+// The running app, for the engine's out-of-memory handler, which gets no data of its own.
+TobrelData* g_runningApp = nullptr;
+bool g_heapWarned = false;
+
+void warnHeapExhausted(const TobrelData& data) {
+  if (g_heapWarned) return;
+  g_heapWarned = true;
+  g_warning("script heap limit of %zu bytes reached: ending %s", kMaxOldGenerationBytes, data.appName.c_str());
+}
+
 // Reached when the app's script heap is nearly full. The script is terminated and the app ends
 // with status 1; the extra room lets the engine finish the allocation in progress instead of
 // dying of its own out-of-memory trap.
@@ -45,13 +56,21 @@ size_t onNearHeapLimit(void* raw, size_t currentLimit, size_t initialLimit) {
   auto* data = static_cast<TobrelData*>(raw);
   static int calls = 0;
   if (++calls == 1) {
-    g_warning("script heap limit of %zu bytes reached: ending %s", initialLimit, data->appName.c_str());
+    warnHeapExhausted(*data);
     data->quitRequested = true;
     data->exitStatus = 1;
     if (data->loop != nullptr) g_main_loop_quit(data->loop);
     Isolate::GetCurrent()->TerminateExecution();
   }
   return currentLimit + initialLimit / 2;
+}
+
+// One allocation larger than any extra room (a huge array, say): the engine cannot go on, and
+// would otherwise end the process with a trap. Ends the app as above, at once.
+void onOutOfMemory(const char* /*location*/, bool /*isHeap*/) {
+  if (g_runningApp != nullptr) warnHeapExhausted(*g_runningApp);
+  fflush(nullptr);
+  _exit(1);
 }
 
 }  // namespace
@@ -168,13 +187,16 @@ int runChild(void* /*unused*/, TobrelData* data) {
     Isolate::Scope isolateScope(isolate);
     HandleScope scope(isolate);
     isolate->SetCaptureStackTraceForUncaughtExceptions(true, 10, v8::StackTrace::kOverview);
+    g_runningApp = data;
     isolate->AddNearHeapLimitCallback(onNearHeapLimit, data);
+    isolate->SetOOMErrorHandler(onOutOfMemory);
     startApp(data);
     g_timeout_add(scaledTimeoutMs(kNotInteractiveTimeoutMs), autokillNotInteractive, data);
     if (!data->quitRequested) g_main_loop_run(data->loop);
     data->deleteListeners();
   }
   disposeAppIsolate(isolate);
+  g_runningApp = nullptr;
   g_main_loop_unref(data->loop);
   data->loop = nullptr;
   return data->exitStatus;

@@ -298,6 +298,7 @@ TEST(HeapLimit, ExhaustionEndsTheAppWithAWarningAndStatusOne) {
     const char* mainJs;
   } cases[] = {
       {"top level", "var a = []; while (true) a.push(new Array(10000).fill(1.5));\n"},
+      {"one huge array", "var a = new Array(1e8).fill(1.5); log('survived');\n"},
       {"in a timer", "var a = [];\n"
                      "setTimeout(1, function() { for (var i = 0; i < 100; i++) a.push({ s: 'x' + i, v: new Array(1000).fill(i) }); return true; });\n"},
   };

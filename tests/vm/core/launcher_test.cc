@@ -6,6 +6,7 @@
 
 #include <stdlib.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,15 @@ struct Apps {
   }
   TempDir dir;
 };
+
+// Threads of a process, from /proc/<pid>/status.
+int threadsOf(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Threads:", 0) == 0) return atoi(line.c_str() + 8);
+  }
+  return -1;
+}
 
 // The lengths of the "TobrelVM buffer:%s : len:%d" lines, in order.
 std::vector<int> bufferLengths(const std::string& err) {
@@ -168,6 +178,9 @@ TEST(LauncherChildren, AtMostThreeAcceptsAgainAfterOneEndsAndEndOfInputLeavesThe
   const pid_t pid = launcher->pid();
   launcher->write("idle\nidle\nidle\n");
   ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << launcher->err();
+  // The engine runs single-threaded: nothing is lost at fork, in the launcher or in an app.
+  EXPECT_EQ(threadsOf(pid), 1);
+  for (pid_t app : running(pid)) EXPECT_EQ(threadsOf(app), 1);
   launcher->write("idle\n");
   ASSERT_TRUE(launcher->waitFor(Stream::kOut, kRefusal, kWaitMs));
   EXPECT_THAT(launcher->err(), HasSubstr("MESSAGE: nbChild 3\n"));
@@ -240,4 +253,24 @@ TEST(LauncherChildren, AnAppThatExhaustsItsHeapLeavesTheOthersAndTheLauncher) {
   launcher->write("\n");
   RunResult r = launcher->wait(kWaitMs);
   EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+}
+
+TEST(LauncherChildren, AFailedForkIsNotCounted) {
+  Apps apps;
+  RunOptions options = tobrel_test::launcherRunOptions();
+  options.env.push_back(std::string("LD_PRELOAD=") + FORK_FAILS_PRELOAD);
+  options.env.push_back("TOBREL_FAILING_FORKS=3");
+  // A sanitizer runtime must come first; the preloaded library is not instrumented.
+  const char* asan = getenv("ASAN_OPTIONS");
+  options.env.push_back(std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":verify_asan_link_order=0");
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), options);
+  const pid_t pid = launcher->pid();
+  launcher->write("idle\nidle\nidle\n");
+  ASSERT_TRUE(launcher->waitUntil([&] { return countOf(launcher->err(), "MESSAGE: nbChild 0\n") == 3; }, kWaitMs))
+      << launcher->err();
+  EXPECT_TRUE(tobrel_test::childrenOf(pid).empty());
+  launcher->write("idle\nidle\nidle\nidle\n");
+  ASSERT_TRUE(launcher->waitFor(Stream::kOut, kRefusal, kWaitMs)) << launcher->err();
+  EXPECT_EQ(running(pid).size(), 3u);
+  EXPECT_EQ(countOf(launcher->out(), kRefusal), 1);
 }

@@ -45,20 +45,20 @@ AppChildOptions withTimers(const char* timers) {
   return options;
 }
 
-// Runs main.js (with PORT replaced) as the app "app" until it ends.
-RunResult runApp(const std::string& mainJs, int port, const char* timers = kGrantTimers) {
-  TempDir apps;
-  std::string js = mainJs;
-  for (size_t at; (at = js.find("PORT")) != std::string::npos;) js.replace(at, 4, std::to_string(port));
-  tobrel_test::writeApp(apps, "app", js);
-  return tobrel_test::runAppChild(apps.path(), "app PLAIN inst", withTimers(timers));
-}
-
+// Starts main.js (with PORT replaced by `port`) as the app "app" of `apps`.
 std::unique_ptr<Process> startApp(TempDir& apps, const std::string& mainJs, int port, const char* timers) {
   std::string js = mainJs;
   for (size_t at; (at = js.find("PORT")) != std::string::npos;) js.replace(at, 4, std::to_string(port));
   tobrel_test::writeApp(apps, "app", js);
   return tobrel_test::startAppChild(apps.path(), "app PLAIN inst", withTimers(timers));
+}
+
+// The same, run until it ends.
+RunResult runApp(const std::string& mainJs, int port, const char* timers = kGrantTimers) {
+  TempDir apps;
+  auto app = startApp(apps, mainJs, port, timers);
+  app->closeStdin();
+  return app->wait(20000);
 }
 
 const char* const kConnectAndStart =
@@ -67,31 +67,10 @@ const char* const kConnectAndStart =
 
 bool hasStart(const MsgdProcess::Received& r) { return r.kind == "interactiveMode.START"; }
 
-int closedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 // The daemon's side played by the test: one loopback listener, one accepted app.
 class RawDaemon {
  public:
-  RawDaemon() : listener_(socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(listen(listener_, 1), 0);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
+  RawDaemon() : listener_(tobrel_test::listenOnLoopback(&port_)) {}
   ~RawDaemon() {
     if (app_ != -1) close(app_);
     close(listener_);
@@ -112,8 +91,8 @@ class RawDaemon {
   }
 
  private:
+  int port_ = 0;  // before listener_, which sets it
   int listener_;
-  int port_ = 0;
   int app_ = -1;
 };
 
@@ -151,7 +130,7 @@ TEST(AppLink, ConnectArgumentsAndRefusals) {
     std::string logged;
   };
   const std::vector<Case> cases = {
-      {"tobrel.connect('127.0.0.1', " + std::to_string(closedPort()) + ")", "JSLOG: connection refused"},
+      {"tobrel.connect('127.0.0.1', " + std::to_string(tobrel_test::unusedLoopbackPort()) + ")", "JSLOG: connection refused"},
       {"tobrel.connect('127.0.0.1', '" + std::to_string(msgd.port()) + "')", "JSLOG: Wrong arguments"},
       {"tobrel.connect('127.0.0.1', PORT, 7)", "JSLOG: Wrong arguments"},
       {"tobrel.connect('127.0.0.1', 65536 + PORT, {}); log('connected')", "JSLOG: connected"},

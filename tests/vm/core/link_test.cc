@@ -17,6 +17,7 @@
 #include "callback_registry.h"
 #include "frame_codec.h"
 #include "link.h"
+#include "log_capture.h"
 #include "nusk-message.pb.h"
 #include "script_env.h"
 #include "tobrel_data.h"
@@ -75,20 +76,10 @@ bool recordingHandler(void* data, const NuskMsg& msg) {
 
 // A loopback listener on a port of the system's choosing.
 struct Listener {
-  Listener() {
-    fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(listen(fd, 4), 0);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-  }
+  Listener() : fd(tobrel_test::listenOnLoopback(&port)) {}
   ~Listener() { close(fd); }
+  int port = 0;
   int fd;
-  int port;
 };
 
 int openDescriptors() {
@@ -181,10 +172,10 @@ TEST(LinkFrames, AFrameThatIsNotWireFormatIsDroppedAndTheLinkGoesOn) {
   Pair pair;
   // Field 1 announced as 100 bytes long in a 3-byte payload.
   writeBytes(pair.peer(), std::string("\x00\x00\x00\x03\x0a\x64\x41", 7) + frameOf(message(kId)));
-  ScriptEnv env;  // captures the warning
+  tobrel_test::LogCapture logs;
   NuskMsg got;
   EXPECT_EQ(receiveMessage(pair.ours(), &got), 1);
-  EXPECT_TRUE(env.logged("dropping a frame of 3 bytes that holds no device message"));
+  EXPECT_TRUE(logs.has(G_LOG_LEVEL_WARNING, "dropping a frame of 3 bytes that holds no device message"));
   EXPECT_EQ(receiveMessage(pair.ours(), &got), 0);
   EXPECT_EQ(got.id(), kId);
 }
@@ -249,7 +240,6 @@ TEST(LinkFramesDeathTest, ABrokenLinkEndsTheAppWithItsText) {
     SCOPED_TRACE(c.name);
     EXPECT_DEATH(
         {
-          ScriptEnv env;
           Pair pair;
           if (!c.bytes.empty()) writeBytes(pair.peer(), c.bytes);
           if (c.closes) shutdown(pair.peer(), SHUT_WR);
@@ -264,7 +254,6 @@ TEST(LinkFramesDeathTest, ASendOnADeadLinkIsTheSendFailureNotASignal) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        ScriptEnv env;
         Pair pair;
         close(pair.fd[1]);
         pair.fd[1] = -1;
@@ -272,10 +261,7 @@ TEST(LinkFramesDeathTest, ASendOnADeadLinkIsTheSendFailureNotASignal) {
       },
       ::testing::KilledBySignal(SIGTRAP), "send failed: Broken pipe");
   EXPECT_EXIT(
-      {
-        ScriptEnv env;
-        sendMessage(-1, message(kId));
-      },
+      { sendMessage(-1, message(kId)); },
       ::testing::KilledBySignal(SIGTRAP), "send failed: Bad file descriptor");
 }
 
@@ -296,11 +282,7 @@ TEST(LinkConnect, ConnectsOverLoopbackAndASecondConnectReplacesTheFirst) {
 
 TEST(LinkConnect, AFailedConnectLeavesTheLinkAsItWasAndLeaksNoSocket) {
   ScriptEnv env;
-  int closedPort;
-  {
-    Listener gone;
-    closedPort = gone.port;
-  }
+  const int closedPort = tobrel_test::unusedLoopbackPort();
   struct Case {
     std::string host;
     int port;
@@ -345,11 +327,7 @@ TEST(LinkConnect, TheScriptMethodChecksItsArguments) {
 
 TEST(LinkConnect, ARefusedConnectThrowsConnectionRefused) {
   ScriptEnv env;
-  int closedPort;
-  {
-    Listener gone;
-    closedPort = gone.port;
-  }
+  const int closedPort = tobrel_test::unusedLoopbackPort();
   EXPECT_EQ(env.run("tobrel.connect('127.0.0.1', " + std::to_string(closedPort) + ")"), "threw: connection refused");
   EXPECT_TRUE(env.logged("connection refused"));
   EXPECT_EQ(env.app().sock, -1);
