@@ -40,14 +40,16 @@ TEST(Listeners, OnlyBooleanTrueKeepsAListener) {
       {"text", "'true'", 1},    {"object", "{}", 1},            {"boxed", "new Boolean(true)", 1},
   };
   std::string js = std::string(kNamedListeners);
-  for (const Case& c : cases) js += std::string("tobrel.button.addListener(named('") + c.name + "', " + c.result + "));\n";
+  for (const Case& c : cases)
+    js += std::string("tobrel.button.addListener(named('") + c.name + "', " + c.result + "));\n";
   js += "tobrel.button.addListener(function (t) { log('thrower:' + t); throw 'listener failed'; });\n"
         "tobrel.button.addListener(named('seen', true));\n";
   js += kConnectAndStart;
   DeviceApp device;
   ASSERT_TRUE(device.start(js, {"button"}));
   ASSERT_TRUE(device.waitLog("JSLOG: granted"));
-  for (const char* type : {"SIMPLE", "DOUBLE", "TRIPLE"}) ASSERT_TRUE(device.control(std::string("button last ") + type));
+  for (const char* type : {"SIMPLE", "DOUBLE", "TRIPLE"})
+    ASSERT_TRUE(device.control(std::string("button last ") + type));
   ASSERT_TRUE(device.waitLog("JSLOG: seen:TRIPLE"));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -115,7 +117,8 @@ TEST(Listeners, AddListenerTakesExactlyOneFunction) {
   for (const char* module : {"button", "rfid"}) {
     for (size_t i = 0; i < calls.size(); ++i) {
       SCOPED_TRACE(std::string(module) + "." + calls[i]);
-      EXPECT_THAT(device.log(), HasSubstr(std::string("JSLOG: ") + module + " " + std::to_string(i) + " Wrong arguments\n"));
+      EXPECT_THAT(device.log(),
+                  HasSubstr(std::string("JSLOG: ") + module + " " + std::to_string(i) + " Wrong arguments\n"));
     }
   }
   EXPECT_THAT(device.log(), Not(HasSubstr("JSLOG: heard"))) << "no refused call added a listener";
@@ -168,7 +171,8 @@ TEST(Listeners, RfidFunctionsGetOneObjectPerTag) {
 TEST(Listeners, ButtonAndRfidListenersShareTheMessagesAndAThrowingOneIsDropped) {
   DeviceApp device;
   ASSERT_TRUE(device.start(std::string(kNamedListeners) +
-                               "tobrel.rfid.addListener(function (tag) { log('thrower:' + tag.id); throw new Error('bad tag'); });\n"
+                               "tobrel.rfid.addListener(function (tag) {\n"
+                               "  log('thrower:' + tag.id); throw new Error('bad tag'); });\n"
                                "tobrel.rfid.addListener(named('rfid', true));\n"
                                "tobrel.button.addListener(named('button', true));\n" +
                                kConnectAndStart,
