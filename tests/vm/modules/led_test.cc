@@ -157,7 +157,7 @@ TEST(Led, EachCallbackHearsItsOwnRequestsCodesInOrder) {
 }
 
 // The module objects exist only with their access word, each with its methods in order.
-TEST(Led, ModuleObjectsFollowTheAccessList) {
+TEST(ModuleObjects, FollowTheAccessList) {
   struct Case {
     std::string accesses;
     const char* logged;
