@@ -23,13 +23,17 @@ struct LogEntry {
 
 class LogCapture {
  public:
-  LogCapture();
+  // With `echoWarnings`, warnings and worse also go to standard error (for death tests).
+  explicit LogCapture(bool echoWarnings = false);
   ~LogCapture();
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
   const std::vector<LogEntry>& entries() const { return entries_; }
   bool has(int level, const std::string& message) const;
+  // How many messages (at any level) equal `message`; whether one contains `part`.
+  int count(const std::string& message) const;
+  bool hasPart(const std::string& part) const;
   // Messages logged at `level`, in order.
   std::vector<std::string> messages(int level) const;
   void clear() { entries_.clear(); }
@@ -37,6 +41,7 @@ class LogCapture {
  private:
   static void handler(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer self);
   std::vector<LogEntry> entries_;
+  bool echoWarnings_;
   GLogFunc previous_;
   gpointer previousData_;
 };

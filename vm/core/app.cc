@@ -8,10 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "data_resource.h"
 #include "descriptor.h"
 #include "engine.h"
 #include "globals.h"
+#include "interactive.h"
 #include "launch_type.h"
+#include "link.h"
 #include "modules.h"
 #include "params.h"
 #include "script.h"
@@ -125,14 +128,17 @@ void startApp(TobrelData* data) {
   g_message("decriptor loaded");
   installModules(isolate, global, tobrel, *descriptor);
   data->descriptor.reset(descriptor);
-  //   data->descriptor = the descriptor
-  //   tobrel: ping, connect, start, stop, info; seedRandom(); tobrel: random
+  //   tobrel: ping
+  setFunction(isolate, tobrel, "connect", ConnectFunction);
+  setFunction(isolate, tobrel, "start", InteractiveFunctionStart);
+  setFunction(isolate, tobrel, "stop", InteractiveFunctionStop);
+  //   tobrel: info; seedRandom(); tobrel: random
   setFunction(isolate, global, "include", IncludeFunction);
   //   signHMACSHA1
   setFunction(isolate, global, "uuid", UuidFunction);
   setFunction(isolate, global, "timestamp", TimestampFunction);
   global->Set(isolate, "tobrel", tobrel);
-  //   file
+  global->Set(isolate, "file", createFileTemplate(isolate));
   global->Set(isolate, "cmdline", newString(isolate, data->cmdLine.c_str()));
   global->Set(isolate, "instanceName", newString(isolate, data->instanceName.c_str()));
   global->Set(isolate, "appName", newString(isolate, data->appName.c_str()));

@@ -4,20 +4,23 @@
 // module's method order) and putting that maker in its row.
 #include "modules.h"
 
+#include "button.h"
 #include "descriptor.h"
+#include "led.h"
+#include "rfid.h"
 
 namespace {
 
 // `file` is not here: every app gets it, and start-up sets it after the `tobrel` object.
 const ModuleRow kModuleTable[] = {
-    {"led", ModuleHost::Tobrel, "led", nullptr},
+    {"led", ModuleHost::Tobrel, "led", createLedTemplate},
     {"ears", ModuleHost::Tobrel, "ears", nullptr},
     {"tts", ModuleHost::Tobrel, "tts", nullptr},
     {"webcam", ModuleHost::Tobrel, "webcam", nullptr},
     {"asr", ModuleHost::Tobrel, "asr", nullptr},
     {"multimedia", ModuleHost::Tobrel, "multimedia", nullptr},
-    {"button", ModuleHost::Tobrel, "button", nullptr},
-    {"rfid", ModuleHost::Tobrel, "rfid", nullptr},
+    {"button", ModuleHost::Tobrel, "button", createButtonTemplate},
+    {"rfid", ModuleHost::Tobrel, "rfid", createRfidTemplate},
     {"t2t", ModuleHost::Tobrel, "t2t", nullptr},
     {"message", ModuleHost::Tobrel, "message", nullptr},
     {"contact", ModuleHost::Tobrel, "contact", nullptr},

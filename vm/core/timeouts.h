@@ -9,6 +9,8 @@
 
 // An app that has no interactive id this long after main.js has run ends with status 255.
 constexpr unsigned kNotInteractiveTimeoutMs = 10000;
+// After the daemon stops interactive mode the app ends with status 0 this much later.
+constexpr unsigned kInteractiveStoppedTimeoutMs = 300000;
 
 inline unsigned scaledTimeoutMs(unsigned specifiedMs) {
   const char* divisor = getenv("TOBRELVM_TIME_DIVISOR");

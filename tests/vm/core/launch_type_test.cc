@@ -3,18 +3,19 @@
 
 #include <gtest/gtest.h>
 
-#include "context_fixture.h"
+#include "script_env.h"
 
 namespace {
 
-class LaunchTypeTest : public ContextTest {
+class LaunchTypeTest : public ::testing::Test {
  protected:
   // Makes `launchType` on the global object from the given text.
   void make(const std::string& text) {
-    v8::Local<v8::ObjectTemplate> t = v8::ObjectTemplate::New(isolate);
-    createLaunchTypeTemplate(isolate, t, text);
-    setGlobal("launchType", t->NewInstance(context).ToLocalChecked());
+    v8::Local<v8::ObjectTemplate> t = v8::ObjectTemplate::New(env.isolate());
+    createLaunchTypeTemplate(env.isolate(), t, text);
+    env.setGlobal("launchType", t->NewInstance(env.context()).ToLocalChecked());
   }
+  tobrel_test::ScriptEnv env;
 };
 
 TEST(SplitLaunchType, SplitsAtEverySemicolon) {
@@ -60,13 +61,13 @@ TEST_F(LaunchTypeTest, BuildsObjectByLaunchForm) {
   };
   for (const auto& c : cases) {
     make(c.text);
-    EXPECT_EQ(run("JSON.stringify(launchType)"), c.json) << c.text;
+    EXPECT_EQ(env.run("JSON.stringify(launchType)"), c.json) << c.text;
   }
 }
 
 TEST_F(LaunchTypeTest, AsrValueTypes) {
   make("ASR;hi;<n>5</n>");
-  EXPECT_EQ(run("[typeof launchType.confident, typeof launchType.semantic.n, Object.keys(launchType).join()].join()"),
+  EXPECT_EQ(env.run("[typeof launchType.confident, typeof launchType.semantic.n, Object.keys(launchType).join()].join()"),
             "number,string,name,text,semantic,rawSemantic,confident");
 }
 
@@ -92,7 +93,7 @@ TEST_F(LaunchTypeTest, SemanticIsParsedAgainAtEveryRead) {
        "get.call({rawSemantic: '<semantic>o</semantic>'})", "o"},
       {"[typeof get(), typeof get.call(1), typeof get.call(this)].join()", "undefined,undefined,undefined"},
   };
-  for (const auto& s : steps) EXPECT_EQ(run(s.script), s.result) << s.script;
+  for (const auto& s : steps) EXPECT_EQ(env.run(s.script), s.result) << s.script;
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "descriptor.h"
-#include "context_fixture.h"
+#include "script_env.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -30,11 +31,12 @@ const ModuleRow kRows[] = {
     {"web", ModuleHost::Global, "web", makeModule},
 };
 
-class ModulesTest : public ContextTest {
+class ModulesTest : public ::testing::Test {
  protected:
   // Builds a context the way start-up does: module objects on both templates, then `tobrel`
   // set on the global template, and runs `probe` in it.
   std::string install(const std::string& accesses, const std::string& probe) {
+    v8::Isolate* isolate = env.isolate();
     Descriptor d(files.write("descriptor.xml", "<descriptor><accesses>" + accesses + "</accesses></descriptor>").c_str());
     v8::Local<v8::ObjectTemplate> global = v8::ObjectTemplate::New(isolate);
     v8::Local<v8::ObjectTemplate> tobrel = v8::ObjectTemplate::New(isolate);
@@ -48,6 +50,8 @@ class ModulesTest : public ContextTest {
     v8::String::Utf8Value text(isolate, result);
     return *text;
   }
+  tobrel_test::ScriptEnv env;
+  tobrel_test::TempDir files;
 };
 
 TEST_F(ModulesTest, InstallsGrantedRowsInTableOrder) {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "log_capture.h"
 #include "nusk-message.pb.h"
-#include "context_fixture.h"
+#include "script_env.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -46,16 +46,17 @@ ConfigApp header() {
   return app;
 }
 
-class ParamsTest : public ContextTest {
+class ParamsTest : public ::testing::Test {
  protected:
   std::string load(const std::string& path) {
-    setGlobal("params", loadParams(isolate, path.c_str()));
-    return run("JSON.stringify(params)");
+    env.setGlobal("params", loadParams(env.isolate(), path.c_str()));
+    return env.run("JSON.stringify(params)");
   }
   std::string loadBytes(const std::string& bytes) { return load(files.write("config.bin", bytes)); }
   std::string loadConfig(const ConfigApp& app) { return loadBytes(app.SerializePartialAsString()); }
 
-  tobrel_test::LogCapture logs;
+  tobrel_test::ScriptEnv env;  // captures the log lines too
+  tobrel_test::TempDir files;
 };
 
 TEST_F(ParamsTest, InstanceWithParametersAndToken) {
@@ -63,7 +64,7 @@ TEST_F(ParamsTest, InstanceWithParametersAndToken) {
   addInstance(&app, "main", {{"color", "red"}, {"size", "2"}})->set_accesstoken("tok");
   EXPECT_EQ(loadConfig(app), R"({"main":{"color":"red","size":"2","accessToken":"tok"}})");
   const std::vector<std::string> expected = {"create parameters", "parameters size : 0", "create parameters done"};
-  EXPECT_EQ(logs.messages(G_LOG_LEVEL_DEBUG), expected);
+  EXPECT_EQ(env.messages(G_LOG_LEVEL_DEBUG), expected);
 }
 
 TEST_F(ParamsTest, BuildsInstancesAndDescriptor) {
@@ -157,7 +158,7 @@ TEST_F(ParamsTest, ParameterLinesAreLogged) {
   const std::vector<std::string> expected = {"create parameters", "parameters size : 1",
                                              "create parameters key : lang", "create parameters value : fr",
                                              "create parameters done"};
-  EXPECT_EQ(logs.messages(G_LOG_LEVEL_DEBUG), expected);
+  EXPECT_EQ(env.messages(G_LOG_LEVEL_DEBUG), expected);
 }
 
 // Bytes that end early still give what was read before the cut; the app starts all the same.
@@ -168,7 +169,7 @@ TEST_F(ParamsTest, TruncatedFileKeepsWhatWasRead) {
   const std::string bytes = app.SerializeAsString();
   for (size_t cut : {size_t{1}, size_t{10}, size_t{40}}) {
     loadBytes(bytes.substr(0, bytes.size() - cut));
-    EXPECT_EQ(run("JSON.stringify(params.first)"), R"({"k":"1"})") << cut;
+    EXPECT_EQ(env.run("JSON.stringify(params.first)"), R"({"k":"1"})") << cut;
   }
 }
 
@@ -184,10 +185,10 @@ TEST_F(ParamsTest, UnreadableFileGivesEmptyObject) {
       {"not a message", files.write("junk.bin", std::string("\xff\xff\xff\xff garbage", 12)), ""},
   };
   for (const auto& c : cases) {
-    logs.clear();
+    env.clearLogs();
     EXPECT_EQ(load(c.path), "{}") << c.what;
     if (!c.warning.empty()) {
-      EXPECT_TRUE(logs.has(G_LOG_LEVEL_WARNING, c.warning)) << c.what;
+      EXPECT_TRUE(env.loggedAt(G_LOG_LEVEL_WARNING, c.warning)) << c.what;
     }
   }
 }

@@ -3,20 +3,26 @@
 
 #include <gtest/gtest.h>
 
-#include "context_fixture.h"
+#include "script_env.h"
 
 namespace {
 
-class SemanticTest : public ContextTest {
+class SemanticTest : public ::testing::Test {
  protected:
   // Parses `xml` into a target that already holds {keep: 1, a: "old"} and returns its JSON.
   std::string convert(const std::string& xml) {
-    run("var target = {keep: 1, a: 'old'};");
-    v8::Local<v8::Object> target =
-        context->Global()->Get(context, v8::String::NewFromUtf8Literal(isolate, "target")).ToLocalChecked().As<v8::Object>();
-    parseSemantic(isolate, xml.c_str(), target);
-    return run("JSON.stringify(target)");
+    env.run("var target = {keep: 1, a: 'old'};");
+    parseSemantic(env.isolate(), xml.c_str(), target());
+    return env.run("JSON.stringify(target)");
   }
+  v8::Local<v8::Object> target() {
+    v8::Local<v8::Context> context = env.context();
+    return context->Global()
+        ->Get(context, v8::String::NewFromUtf8Literal(env.isolate(), "target"))
+        .ToLocalChecked()
+        .As<v8::Object>();
+  }
+  tobrel_test::ScriptEnv env;
 };
 
 TEST_F(SemanticTest, ConvertsElementsToProperties) {
@@ -64,11 +70,9 @@ TEST_F(SemanticTest, MalformedTextLeavesTargetUnchanged) {
 }
 
 TEST_F(SemanticTest, NoNodeDoesNothing) {
-  run("var target = {keep: 1};");
-  v8::Local<v8::Object> target =
-      context->Global()->Get(context, v8::String::NewFromUtf8Literal(isolate, "target")).ToLocalChecked().As<v8::Object>();
-  print_element_names(isolate, nullptr, target);
-  EXPECT_EQ(run("JSON.stringify(target)"), R"({"keep":1})");
+  env.run("var target = {keep: 1};");
+  print_element_names(env.isolate(), nullptr, target());
+  EXPECT_EQ(env.run("JSON.stringify(target)"), R"({"keep":1})");
 }
 
 }  // namespace

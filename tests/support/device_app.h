@@ -1,0 +1,61 @@
+// Test support: one real app child against a message-daemon stand-in of its own, for tests of
+// the module natives and listeners end to end. The app's output is read whenever the test
+// waits, so the app never blocks in its logging.
+//
+//   tobrel_test::DeviceApp device;
+//   ASSERT_TRUE(device.start("tobrel.connect('127.0.0.1', PORT);\n"
+//                            "tobrel.start(function() { log('granted'); });\n", {"button"}));
+//   ASSERT_TRUE(device.waitLog("JSLOG: granted"));
+//   ASSERT_TRUE(device.control("button last SIMPLE"));
+//   auto lights = device.sent("led.light");
+#ifndef TOBREL_TESTS_SUPPORT_DEVICE_APP_H
+#define TOBREL_TESTS_SUPPORT_DEVICE_APP_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "msgd_process.h"
+#include "process.h"
+#include "temp_dir.h"
+
+namespace tobrel_test {
+
+class DeviceApp {
+ public:
+  DeviceApp();
+
+  // Writes the app "app" (main.js with every PORT replaced by the stand-in's port, and a
+  // descriptor granting `accesses`) and starts it as an app child. False when the stand-in
+  // did not start.
+  bool start(const std::string& mainJs, const std::vector<std::string>& accesses);
+
+  tobrel::test::MsgdProcess& msgd() { return msgd_; }
+  Process& app() { return *app_; }
+  // What the app has written on standard error so far (its log lines).
+  const std::string& log() const { return app_->err(); }
+
+  // One control line for the stand-in; false (with the reason in the test's output) when it
+  // was refused.
+  bool control(const std::string& line);
+
+  // Waits until `text` occurs at least `times` times in the app's log.
+  bool waitLog(const std::string& text, int times = 1, int timeoutMs = 10000);
+  int countLog(const std::string& text) const;
+  // The script's own lines (what log() wrote, without "MESSAGE: JSLOG: "), in order.
+  std::vector<std::string> scriptLog() const;
+
+  // Frames the stand-in received whose kind ("led.light", "interactiveMode.START", ...) starts
+  // with `kindPrefix`, in order; waitSent waits until there are at least `count` of them.
+  std::vector<tobrel::test::MsgdProcess::Received> sent(const std::string& kindPrefix);
+  bool waitSent(const std::string& kindPrefix, size_t count, int timeoutMs = 10000);
+
+ private:
+  tobrel::test::MsgdProcess msgd_;
+  TempDir apps_;
+  std::unique_ptr<Process> app_;
+};
+
+}  // namespace tobrel_test
+
+#endif

@@ -1,0 +1,30 @@
+// The example app of the README's demo, run from examples/apps as an app child against the
+// stand-in: it must light the LED, answer a press and a tag, and end by itself with status 0.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app_child.h"
+#include "msgd_process.h"
+
+using ::testing::HasSubstr;
+using tobrel::test::MsgdProcess;
+
+TEST(ExampleApp, LampAnswersAPressAndATagThenEnds) {
+  MsgdProcess msgd;
+  ASSERT_NE(msgd.port(), 0) << msgd.startError();
+  auto app = tobrel_test::startAppChild(TOBREL_EXAMPLE_APPS, "lamp PLAIN " + std::to_string(msgd.port()));
+  ASSERT_TRUE(app->waitFor(tobrel_test::Stream::kErr, "JSLOG: interactive", 10000)) << app->err();
+  ASSERT_TRUE(msgd.control("button last SIMPLE"));
+  ASSERT_TRUE(app->waitFor(tobrel_test::Stream::kErr, "JSLOG: button pressed: SIMPLE", 10000)) << app->err();
+  ASSERT_TRUE(msgd.control("rfid last d0021a IN LAMINA RED"));
+  tobrel_test::RunResult r = app->wait(10000);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err;
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: rfid tag d0021a IN, colour RED\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: bye\n"));
+  std::vector<std::string> leds;
+  for (const auto& f : msgd.received())
+    if (f.kind.rfind("led.", 0) == 0) leds.push_back(f.msg.led().ShortDebugString());
+  EXPECT_EQ(leds, (std::vector<std::string>{"light { color: \"green\" }",
+                                            "pulse { color: \"blue\" period: 500 pulse: 3 }",
+                                            "fade { color: \"red\" period: 1000 }"}));
+}

@@ -1,0 +1,45 @@
+// Named reply callbacks: the script function that a command native binds to its request, and
+// the three reply handlers that pass it result-code names (EventCallback) or photo and
+// recording objects (EventCallbackWebcam, EventCallbackRecord).
+#ifndef TOBREL_VM_CORE_EVENT_CALLBACK_H
+#define TOBREL_VM_CORE_EVENT_CALLBACK_H
+
+#include <v8.h>
+
+#include <string>
+
+namespace net::zolvek::nusk::message {
+class NuskMsg;
+}
+
+class CallbackHandler;
+
+// Files written outside the system for a photo and a recording.
+extern const char* const kPicturePath;  // "/tmp/picture.jpg"
+extern const char* const kRecordPath;   // "/tmp/record.flac"
+
+// A script function kept with the command's name (used only in debug logs). It lives as long
+// as its request's registry entry, which releases it through releaseEventCallbackData.
+struct EventCallbackData {
+  EventCallbackData(const char* name, v8::Local<v8::Function> function);
+  v8::Global<v8::Function> function;
+  std::string name;
+};
+
+// The registry's release hook for an EventCallbackData.
+void releaseEventCallbackData(void* record);
+
+// Calls the record's function with the name of the result code ("OK", "ERROR", ...).
+void callEventFunction(EventCallbackData* record, int code);
+
+// Reply handlers for an EventCallbackData; all stay registered for every later message.
+bool EventCallback(void* record, const net::zolvek::nusk::message::NuskMsg& msg);
+bool EventCallbackWebcam(void* record, const net::zolvek::nusk::message::NuskMsg& msg);
+bool EventCallbackRecord(void* record, const net::zolvek::nusk::message::NuskMsg& msg);
+
+// A CallbackHandler that runs `handler` (one of the three above) on a new EventCallbackData
+// holding `function` under `name`, and releases the record with its entry.
+CallbackHandler* newEventCallbackHandler(bool (*handler)(void*, const net::zolvek::nusk::message::NuskMsg&),
+                                         const char* name, v8::Local<v8::Function> function);
+
+#endif

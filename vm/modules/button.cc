@@ -1,0 +1,34 @@
+// Button presses for scripts: the listener pattern (listener.h) with the press type's name as
+// the one argument. The call runs in whatever context is current; nothing is logged.
+#include "button.h"
+
+#include "modules.h"
+#include "nusk-message.pb.h"
+#include "script.h"
+
+using net::zolvek::nusk::message::ButtonCallback_Type_Name;
+using net::zolvek::nusk::message::NuskMsg;
+using v8::Function;
+using v8::FunctionCallbackInfo;
+using v8::HandleScope;
+using v8::Isolate;
+using v8::Local;
+using v8::ObjectTemplate;
+using v8::Value;
+
+bool ButtonMsgCallback::onMessage(const NuskMsg& msg) {
+  if (!msg.has_buttoncallback()) return true;
+  HandleScope scope(isolate());
+  Local<Value> argv[] = {newString(isolate(), ButtonCallback_Type_Name(msg.buttoncallback().type()).c_str())};
+  return call(1, argv);
+}
+
+void ButtonFunctionAddListener(const FunctionCallbackInfo<Value>& args) {
+  addScriptListener(args, [](Local<Function> fn) -> NuskMsgListener* { return new ButtonMsgCallback(fn); });
+}
+
+Local<ObjectTemplate> createButtonTemplate(Isolate* isolate) {
+  Local<ObjectTemplate> button = ObjectTemplate::New(isolate);
+  setMethod(isolate, button, "addListener", ButtonFunctionAddListener);
+  return button;
+}

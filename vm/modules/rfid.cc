@@ -1,0 +1,73 @@
+// RFID tags for scripts: the listener pattern (listener.h) with one object per tag event, whose
+// properties follow the event's fields in a fixed order, each only when the event has it.
+#include "rfid.h"
+
+#include <glib.h>
+
+#include "modules.h"
+#include "nusk-message.pb.h"
+#include "script.h"
+
+using net::zolvek::nusk::message::NuskMsg;
+using net::zolvek::nusk::message::RfidCallback;
+using net::zolvek::nusk::message::RfidCallback_Col_Name;
+using net::zolvek::nusk::message::RfidCallback_Dir_Name;
+using net::zolvek::nusk::message::RfidCallback_Type_Name;
+using v8::Context;
+using v8::Function;
+using v8::FunctionCallbackInfo;
+using v8::HandleScope;
+using v8::Integer;
+using v8::Isolate;
+using v8::Local;
+using v8::Object;
+using v8::ObjectTemplate;
+using v8::Value;
+
+namespace {
+
+// Text fields end at their first zero byte (c_str) and are read as UTF-8 (newString).
+void setProperty(Isolate* isolate, Local<Object> tag, const char* key, Local<Value> value) {
+  tag->Set(isolate->GetCurrentContext(), newString(isolate, key), value).FromMaybe(false);
+}
+
+void setText(Isolate* isolate, Local<Object> tag, const char* key, const std::string& text) {
+  setProperty(isolate, tag, key, newString(isolate, text.c_str()));
+}
+
+Local<Object> tagObject(Isolate* isolate, const RfidCallback& rfid) {
+  Local<Object> tag = Object::New(isolate);
+  setText(isolate, tag, "id", rfid.id());
+  if (rfid.has_direction()) setText(isolate, tag, "direction", RfidCallback_Dir_Name(rfid.direction()));
+  if (rfid.has_app()) setProperty(isolate, tag, "app", Integer::New(isolate, rfid.app()));
+  if (rfid.has_type()) setText(isolate, tag, "type", RfidCallback_Type_Name(rfid.type()));
+  if (rfid.has_pict()) setProperty(isolate, tag, "pict", Integer::New(isolate, rfid.pict()));
+  if (rfid.has_color()) setText(isolate, tag, "color", RfidCallback_Col_Name(rfid.color()));
+  if (rfid.has_content()) setText(isolate, tag, "content", rfid.content());
+  return tag;
+}
+
+}  // namespace
+
+bool RfidMsgCallback::onMessage(const NuskMsg& msg) {
+  if (!msg.has_rfidcallback()) return true;
+  const RfidCallback& rfid = msg.rfidcallback();
+  // The fresh context goes with this scope, on every path (a throwing function included).
+  HandleScope scope(isolate());
+  Local<Context> fresh = Context::New(isolate());
+  Context::Scope enter(fresh);
+  g_message("RFID: RfidMsgCallback");
+  g_message("RFID: RfidMsgCallback : %s", rfid.id().c_str());
+  Local<Value> argv[] = {tagObject(isolate(), rfid)};
+  return call(1, argv);
+}
+
+void RfidFunctionAddListener(const FunctionCallbackInfo<Value>& args) {
+  addScriptListener(args, [](Local<Function> fn) -> NuskMsgListener* { return new RfidMsgCallback(fn); });
+}
+
+Local<ObjectTemplate> createRfidTemplate(Isolate* isolate) {
+  Local<ObjectTemplate> rfid = ObjectTemplate::New(isolate);
+  setMethod(isolate, rfid, "addListener", RfidFunctionAddListener);
+  return rfid;
+}
