@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "temp_dir.h"
+
 namespace {
 
 std::string run(const std::string &cmd, int *status = nullptr) {
@@ -22,15 +24,6 @@ std::string run(const std::string &cmd, int *status = nullptr) {
   if (status) *status = st;
   return out;
 }
-
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char tmpl[] = "/tmp/tobrel-common-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { run("rm -rf '" + path + "'"); }
-};
 
 }  // namespace
 
@@ -50,8 +43,8 @@ TEST(CommonLibrary, CarriesAVersionedSoname) {
 }
 
 TEST(CommonLibrary, InstalledCopyLinksThroughPkgConfig) {
-  TempDir dir;
-  const std::string prefix = dir.path + "/prefix";
+  tobrel_test::TempDir dir;
+  const std::string prefix = dir.path() + "/prefix";
   int status = 0;
   std::string out = run(std::string("'") + CMAKE_COMMAND_PATH + "' --install '" + TOBREL_BINARY_DIR +
                             "' --component tobrel-common --prefix '" + prefix + "'",
@@ -71,7 +64,7 @@ TEST(CommonLibrary, InstalledCopyLinksThroughPkgConfig) {
   // A daemon outside this tree: it includes the installed header and logs one message, which
   // the library echoes on standard output.
   {
-    std::ofstream src(dir.path + "/daemon.c");
+    std::ofstream src(dir.path() + "/daemon.c");
     src << "#include <tobrel-common.h>\n"
            "int main(void) {\n"
            "  static gint threshold = 0;\n"
@@ -80,8 +73,8 @@ TEST(CommonLibrary, InstalledCopyLinksThroughPkgConfig) {
            "  return 0;\n"
            "}\n";
   }
-  const std::string exe = dir.path + "/daemon";
-  out = run(std::string("'") + C_COMPILER_PATH + "' -o '" + exe + "' '" + dir.path + "/daemon.c' " +
+  const std::string exe = dir.path() + "/daemon";
+  out = run(std::string("'") + C_COMPILER_PATH + "' -o '" + exe + "' '" + dir.path() + "/daemon.c' " +
                 flags + " -Wl,-rpath,'" + libdir + "'",
             &status);
   ASSERT_EQ(status, 0) << out;
