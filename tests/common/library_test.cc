@@ -1,7 +1,6 @@
 // tobrel-common as a library: what it exports, its SONAME, and a program built outside this
 // tree that finds the installed copy through pkg-config.
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -10,19 +9,20 @@
 #include <sstream>
 #include <string>
 
+#include "process.h"
 #include "temp_dir.h"
 
 namespace {
 
+// Runs `cmd` through the shell; standard output and error together. `status` gets 0 when it
+// exited 0.
 std::string run(const std::string &cmd, int *status = nullptr) {
-  std::string out;
-  FILE *p = popen((cmd + " 2>&1").c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  int st = pclose(p);
-  if (status) *status = st;
-  return out;
+  tobrel_test::RunOptions options;
+  options.outputToFile = true;
+  options.timeoutMs = 120000;  // installs and compiles; slow under a sanitizer on a loaded machine
+  const tobrel_test::RunResult r = tobrel_test::runProgram({"/bin/sh", "-c", cmd}, options);
+  if (status) *status = r.exited ? r.exitCode : -1;
+  return r.out;
 }
 
 }  // namespace
