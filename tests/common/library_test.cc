@@ -1,7 +1,6 @@
 // tobrel-common as a library: what it exports, its SONAME, and a program built outside this
 // tree that finds the installed copy through pkg-config.
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -10,27 +9,21 @@
 #include <sstream>
 #include <string>
 
+#include "process.h"
+#include "temp_dir.h"
+
 namespace {
 
+// Runs `cmd` through the shell; standard output and error together. `status` gets 0 when it
+// exited 0.
 std::string run(const std::string &cmd, int *status = nullptr) {
-  std::string out;
-  FILE *p = popen((cmd + " 2>&1").c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  int st = pclose(p);
-  if (status) *status = st;
-  return out;
+  tobrel_test::RunOptions options;
+  options.outputToFile = true;
+  options.timeoutMs = 120000;  // installs and compiles; slow under a sanitizer on a loaded machine
+  const tobrel_test::RunResult r = tobrel_test::runProgram({"/bin/sh", "-c", cmd}, options);
+  if (status) *status = r.exited ? r.exitCode : -1;
+  return r.out;
 }
-
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char tmpl[] = "/tmp/tobrel-common-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { run("rm -rf '" + path + "'"); }
-};
 
 }  // namespace
 
@@ -50,8 +43,8 @@ TEST(CommonLibrary, CarriesAVersionedSoname) {
 }
 
 TEST(CommonLibrary, InstalledCopyLinksThroughPkgConfig) {
-  TempDir dir;
-  const std::string prefix = dir.path + "/prefix";
+  tobrel_test::TempDir dir;
+  const std::string prefix = dir.path() + "/prefix";
   int status = 0;
   std::string out = run(std::string("'") + CMAKE_COMMAND_PATH + "' --install '" + TOBREL_BINARY_DIR +
                             "' --component tobrel-common --prefix '" + prefix + "'",
@@ -71,7 +64,7 @@ TEST(CommonLibrary, InstalledCopyLinksThroughPkgConfig) {
   // A daemon outside this tree: it includes the installed header and logs one message, which
   // the library echoes on standard output.
   {
-    std::ofstream src(dir.path + "/daemon.c");
+    std::ofstream src(dir.path() + "/daemon.c");
     src << "#include <tobrel-common.h>\n"
            "int main(void) {\n"
            "  static gint threshold = 0;\n"
@@ -80,8 +73,8 @@ TEST(CommonLibrary, InstalledCopyLinksThroughPkgConfig) {
            "  return 0;\n"
            "}\n";
   }
-  const std::string exe = dir.path + "/daemon";
-  out = run(std::string("'") + C_COMPILER_PATH + "' -o '" + exe + "' '" + dir.path + "/daemon.c' " +
+  const std::string exe = dir.path() + "/daemon";
+  out = run(std::string("'") + C_COMPILER_PATH + "' -o '" + exe + "' '" + dir.path() + "/daemon.c' " +
                 flags + " -Wl,-rpath,'" + libdir + "'",
             &status);
   ASSERT_EQ(status, 0) << out;

@@ -4,23 +4,46 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <functional>
 #include <sstream>
 
-#include "private_syslog.h"
+#include "process.h"
+#include "syslog_capture.h"
 #include "tobrel-common.h"
 
-using tobrel::test::CapturedRun;
-using tobrel::test::runWithPrivateSyslog;
-using tobrel::test::SyslogLine;
+using SyslogLine = tobrel_test::SyslogRecord;
 
 namespace {
 
 class LogRouting : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!tobrel::test::privateSyslogAvailable()) GTEST_SKIP() << "no private mount namespace";
+    if (!tobrel_test::SyslogCapture::available()) GTEST_SKIP() << "no private mount namespace";
   }
 };
+
+// What `body` logged, run in a child of its own with a private /dev/log.
+struct CapturedRun {
+  std::vector<SyslogLine> syslog;
+  std::string out;  // the child's standard output
+  tobrel_test::RunResult result;
+};
+
+CapturedRun runWithPrivateSyslog(const std::function<void()> &body) {
+  tobrel_test::SyslogCapture syslog;
+  tobrel_test::RunOptions options;
+  options.syslog = &syslog;
+  CapturedRun run;
+  run.result = tobrel_test::runFunction(
+      [&body] {
+        body();
+        return 0;
+      },
+      options);
+  run.out = run.result.out;
+  run.syslog = syslog.records();
+  return run;
+}
 
 std::vector<std::string> lines(const std::string &out) {
   std::vector<std::string> v;
@@ -74,7 +97,7 @@ TEST_F(LogRouting, PriorityOfEachLevelUnderThresholds) {
   for (gint threshold : {7, 5, 0}) {
     SCOPED_TRACE("threshold " + std::to_string(threshold));
     CapturedRun run = runWithPrivateSyslog([threshold] { logEveryLevel(threshold); });
-    ASSERT_TRUE(WIFEXITED(run.wait_status) && WEXITSTATUS(run.wait_status) == 0);
+    ASSERT_TRUE(run.result.exited && run.result.exitCode == 0) << run.result.describe();
     size_t expected = 0;
     for (const Level &l : kLevels) {
       SCOPED_TRACE(l.text);
@@ -82,7 +105,7 @@ TEST_F(LogRouting, PriorityOfEachLevelUnderThresholds) {
       if (l.priority <= threshold) {
         ++expected;
         ASSERT_NE(got, nullptr);
-        EXPECT_EQ(got->priority, l.priority);
+        EXPECT_EQ(got->severity, l.priority);
       } else {
         EXPECT_EQ(got, nullptr);
       }
@@ -129,7 +152,7 @@ TEST_F(LogRouting, EchoOnStandardOutputFollowsTheWholeLevelValue) {
   for (int v = 4; v <= 7; ++v) {
     const SyslogLine *l = find(run, "value " + std::to_string(v));
     ASSERT_NE(l, nullptr) << v;
-    EXPECT_EQ(l->priority, LOG_ERR);
+    EXPECT_EQ(l->severity, LOG_ERR);
   }
 }
 
@@ -142,7 +165,7 @@ TEST_F(LogRouting, IdentityFacilityAndPid) {
   ASSERT_EQ(run.syslog.size(), 1u);
   const SyslogLine &l = run.syslog[0];
   EXPECT_EQ(l.facility, LOG_LOCAL1);
-  EXPECT_EQ(l.priority, LOG_NOTICE);
+  EXPECT_EQ(l.severity, LOG_NOTICE);
   EXPECT_EQ(l.ident, "Voice");
   EXPECT_EQ(l.message, "hello " + std::to_string(l.pid));
 }
@@ -158,9 +181,9 @@ TEST_F(LogRouting, MessageTextIsWrittenUnchangedAndDomainNowhere) {
   });
   ASSERT_EQ(run.syslog.size(), 3u);
   EXPECT_EQ(run.syslog[0].message, tricky);
-  EXPECT_EQ(run.syslog[0].priority, LOG_WARNING);
+  EXPECT_EQ(run.syslog[0].severity, LOG_WARNING);
   EXPECT_EQ(run.syslog[1].message, tricky);
-  EXPECT_EQ(run.syslog[1].priority, LOG_DEBUG);
+  EXPECT_EQ(run.syslog[1].severity, LOG_DEBUG);
   EXPECT_EQ(run.syslog[2].message.rfind("trailing newline", 0), 0u);
   EXPECT_EQ(run.out, tricky + "\n" + tricky + "\ntrailing newline\n\n");
   for (const SyslogLine &l : run.syslog) {

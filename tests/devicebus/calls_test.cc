@@ -9,7 +9,7 @@
 
 #include "devicebus.h"
 #include "devicebus_fixture.h"
-#include "daemon_process.h"
+#include "process.h"
 
 namespace {
 
@@ -247,15 +247,19 @@ class OnPrivateBus : public testing::Test {
   }
   void TearDown() override {
     for (DBusGProxy* p : proxies_) g_object_unref(p);
-    standin_.stop();
-    if (HasFailure()) std::cerr << "---- stand-in output ----\n" << standin_.output() << "----\n";
+    if (standin_) {
+      standin_->stop();
+      if (HasFailure()) std::cerr << "---- stand-in output ----\n" << standin_->output() << "----\n";
+    }
     closeConnection(connection_);
   }
   bool startStandin(const std::vector<std::string>& args) {
-    tobrel::test::SpawnOptions options;
-    options.argv = {STANDIN_PATH, bus_.address()};
-    options.argv.insert(options.argv.end(), args.begin(), args.end());
-    return standin_.start(options) && standin_.waitForOutput("ready\n", 10000);
+    std::vector<std::string> argv = {STANDIN_PATH, bus_.address()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    tobrel_test::RunOptions options;
+    options.outputToFile = true;
+    standin_ = tobrel_test::Process::start(argv, options);
+    return standin_->waitForOutput("ready\n", 10000);
   }
   DBusGProxy* proxy(int module) {
     DBusGProxy* p = nullptr;
@@ -266,7 +270,7 @@ class OnPrivateBus : public testing::Test {
 
   tobrel::test::PrivateBus bus_;
   DBusGConnection* connection_ = nullptr;
-  tobrel::test::DaemonProcess standin_;
+  std::unique_ptr<tobrel_test::Process> standin_;
   std::vector<DBusGProxy*> proxies_;
 };
 

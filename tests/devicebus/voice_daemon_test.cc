@@ -10,7 +10,8 @@
 
 #include "devicebus.h"
 #include "devicebus_fixture.h"
-#include "daemon_process.h"
+#include "process.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -22,39 +23,38 @@ class RealVoiceDaemon : public testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(useAsSystemBus(bus_));
-    tobrel::test::SpawnOptions web;
-    web.argv = {TTS_WEB_BINARY, "--record", dir_.path};
-    ASSERT_TRUE(web_.start(web) && web_.waitForOutput("\n", 10000)) << web_.output();
-    const std::string port = web_.output().substr(web_.output().find("PORT ") + 5);
+    tobrel_test::RunOptions web;
+    web.outputToFile = true;
+    web_ = tobrel_test::Process::start({TTS_WEB_BINARY, "--record", dir_.path()}, web);
+    ASSERT_TRUE(web_->waitForOutput("\n", 10000)) << web_->output();
+    const std::string port = web_->output().substr(web_->output().find("PORT ") + 5);
     // The recognition server's port is closed: a recognition start cannot succeed.
-    tobrel::test::writeFile(dir_.path + "/voice.conf",
+    tobrel_test::writeFile(dir_.path() + "/voice.conf",
                            "[tts]\nfr=http://127.0.0.1:" + port.substr(0, port.find('\n')) +
                                "/fr\n[asr]\nport=9\nnbserver=1\nserver0=127.0.0.1\n");
 
     connection_ = connectToSystemBus();
     ASSERT_NE(connection_, nullptr);
-    tobrel::test::SpawnOptions voice;
-    voice.argv = {VOICE_BINARY};
-    voice.env["TOBREL_VOICE_CONF"] = dir_.path + "/voice.conf";
-    voice.env["TTS_STUB_DIR"] = dir_.path;
-    voice.env["PATH"] = std::string(TTS_STUB_BIN) + ":" + getenv("PATH");
-    voice.env["G_DEBUG"] = std::nullopt;
-    ASSERT_TRUE(voice_.start(voice));
-    ASSERT_TRUE(waitForOwner()) << voice_.output();
+    tobrel_test::RunOptions voice;
+    voice.env = {"TOBREL_VOICE_CONF=" + dir_.path() + "/voice.conf", "TTS_STUB_DIR=" + dir_.path(),
+                 "PATH=" + std::string(TTS_STUB_BIN) + ":" + getenv("PATH"), "G_DEBUG"};
+    voice.outputToFile = true;
+    voice_ = tobrel_test::Process::start({VOICE_BINARY}, voice);
+    ASSERT_TRUE(waitForOwner()) << voice_->output();
     ASSERT_TRUE(dbus_load_proxy(&proxy_, 3, connection_));
   }
 
   void TearDown() override {
     if (proxy_ != nullptr) g_object_unref(proxy_);
-    voice_.stop();
-    web_.stop();
-    if (HasFailure()) std::cerr << "---- voice output ----\n" << voice_.output() << "----\n";
+    if (voice_) voice_->stop();
+    if (web_) web_->stop();
+    if (HasFailure() && voice_) std::cerr << "---- voice output ----\n" << voice_->output() << "----\n";
     closeConnection(connection_);
   }
 
   bool waitForOwner() {
     DBusConnection* c = dbus_g_connection_get_connection(connection_);
-    for (int i = 0; i < 1000 && voice_.running(); ++i) {
+    for (int i = 0; i < 1000 && voice_->running(); ++i) {
       if (dbus_bus_name_has_owner(c, "com.helvorand.tobrel.Voice", nullptr)) return true;
       usleep(10000);
     }
@@ -70,10 +70,10 @@ class RealVoiceDaemon : public testing::Test {
     return false;
   }
 
-  tobrel::test::TempDir dir_;
+  tobrel_test::TempDir dir_;
   tobrel::test::PrivateBus bus_;
-  tobrel::test::DaemonProcess web_;
-  tobrel::test::DaemonProcess voice_;
+  std::unique_ptr<tobrel_test::Process> web_;
+  std::unique_ptr<tobrel_test::Process> voice_;
   DBusGConnection* connection_ = nullptr;
   DBusGProxy* proxy_ = nullptr;
 };
@@ -98,8 +98,8 @@ TEST_F(RealVoiceDaemon, SpeakReachesTheSpeechServiceOfItsLanguage) {
   gboolean result = FALSE;
   EXPECT_EQ(capturedStdout([&] { result = ttsSpeak(proxy_, "tts-2", "Bonjour devicebus", "fr", 0); }), "");
   EXPECT_TRUE(result);
-  ASSERT_TRUE(waitForFile(dir_.path + "/request-1.head")) << web_.output();
-  EXPECT_NE(tobrel::test::readFile(dir_.path + "/request-1.body").find("Bonjour devicebus"), std::string::npos);
+  ASSERT_TRUE(waitForFile(dir_.path() + "/request-1.head")) << web_->output();
+  EXPECT_NE(tobrel_test::readFile(dir_.path() + "/request-1.body").find("Bonjour devicebus"), std::string::npos);
   EXPECT_TRUE(ttsStop(proxy_, "tts-2", 0));
 }
 
@@ -113,7 +113,7 @@ TEST_F(RealVoiceDaemon, RefusedStartsPrintTheFailureLine) {
   result = TRUE;
   expectFailureLine(capturedStdout([&] { result = asrStartFile(proxy_, "asr-3", "/nonexistent/grammar", 0); }));
   EXPECT_FALSE(result);
-  EXPECT_TRUE(voice_.running());
+  EXPECT_TRUE(voice_->running());
 }
 
 }  // namespace

@@ -1,16 +1,7 @@
 // Test support: private system-like dbus-daemon (see private_bus.h).
 #include "private_bus.h"
 
-#include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 
 namespace tobrel::test {
 
@@ -47,61 +38,35 @@ const char kConfigHead[] = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-
 }  // namespace
 
 PrivateBus::PrivateBus(const std::vector<std::string> &policy_files) {
-  char tmpl[] = "/tmp/tobrel-bus-XXXXXX";
-  if (!mkdtemp(tmpl)) {
-    error_ = std::string("mkdtemp: ") + strerror(errno);
-    return;
-  }
-  dir_ = tmpl;
   // Other users (for policy tests) must reach the socket.
-  chmod(dir_.c_str(), 0755);
-  const std::string config = dir_ + "/bus.conf";
-  {
-    std::ofstream out(config);
-    out << kConfigHead << "  <listen>unix:path=" << dir_ << "/socket</listen>\n";
-    for (const std::string &f : policy_files) out << "  <include>" << f << "</include>\n";
-    out << "</busconfig>\n";
-  }
-  int fds[2];
-  if (pipe(fds) != 0) {
-    error_ = "pipe failed";
-    return;
-  }
-  pid_ = fork();
-  if (pid_ == 0) {
-    close(fds[0]);
-    std::string conf_arg = "--config-file=" + config;
-    std::string addr_arg = "--print-address=" + std::to_string(fds[1]);
-    execl(DBUS_DAEMON_PATH, DBUS_DAEMON_PATH, conf_arg.c_str(), "--nofork", "--nopidfile",
-          addr_arg.c_str(), static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  std::string line;
-  for (;;) {
-    pollfd p{fds[0], POLLIN, 0};
-    if (poll(&p, 1, 10000) <= 0) break;
-    char c;
-    if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-    line += c;
-  }
-  close(fds[0]);
-  if (line.empty()) error_ = "dbus-daemon printed no address";
-  address_ = line;
+  chmod(dir_.path().c_str(), 0755);
+  std::string config = kConfigHead;
+  config += "  <listen>unix:path=" + dir_.path() + "/socket</listen>\n";
+  for (const std::string &f : policy_files) config += "  <include>" + f + "</include>\n";
+  config += "</busconfig>\n";
+  tobrel_test::RunOptions options;
+  // Into a file: a bus that logs every refused message must never stall on a full pipe.
+  options.outputToFile = true;
+  daemon_ = tobrel_test::Process::start({DBUS_DAEMON_PATH, "--config-file=" + dir_.write("bus.conf", config),
+                                         "--nofork", "--nopidfile", "--print-address"},
+                                        options);
+  // The address is a line of its own, once the bus listens; warnings may come before it.
+  const std::string prefix = "unix:";
+  auto addressLine = [&]() -> std::string {
+    const std::string &out = daemon_->out();
+    for (size_t at = 0; at < out.size();) {
+      const size_t end = out.find('\n', at);
+      if (end == std::string::npos) break;
+      if (out.compare(at, prefix.size(), prefix) == 0) return out.substr(at, end - at);
+      at = end + 1;
+    }
+    return "";
+  };
+  daemon_->waitUntil([&] { return !addressLine().empty() || !daemon_->running(); }, 10000);
+  address_ = addressLine();
+  if (address_.empty()) error_ = "dbus-daemon printed no address: " + daemon_->output();
 }
 
-PrivateBus::~PrivateBus() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    int status;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
-  if (!dir_.empty()) {
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    if (system(cmd.c_str()) != 0) {
-    }
-  }
-}
+PrivateBus::~PrivateBus() { daemon_->stop(); }
 
 }  // namespace tobrel::test

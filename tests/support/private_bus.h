@@ -2,10 +2,12 @@
 // is denied, method calls too, unless an included policy file opens a hole).
 #pragma once
 
-#include <sys/types.h>
-
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "process.h"
+#include "temp_dir.h"
 
 namespace tobrel::test {
 
@@ -22,11 +24,11 @@ class PrivateBus {
   const std::string &error() const { return error_; }
   // The address to give clients, e.g. as DBUS_SYSTEM_BUS_ADDRESS.
   const std::string &address() const { return address_; }
-  const std::string &dir() const { return dir_; }
+  const std::string &dir() const { return dir_.path(); }
 
  private:
-  pid_t pid_ = -1;
-  std::string dir_;
+  tobrel_test::TempDir dir_;
+  std::unique_ptr<tobrel_test::Process> daemon_;
   std::string address_;
   std::string error_;
 };

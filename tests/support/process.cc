@@ -56,7 +56,10 @@ void childSetup(const RunOptions& options, int in, int out, int err) {
   struct rlimit none = {0, 0};
   setrlimit(RLIMIT_CORE, &none);
   signal(SIGPIPE, SIG_DFL);
-  for (const std::string& entry : options.env) putenv(strdup(entry.c_str()));
+  for (const std::string& entry : options.env) {
+    if (entry.find('=') == std::string::npos) unsetenv(entry.c_str());
+    else putenv(strdup(entry.c_str()));
+  }
   if (options.syslog != nullptr) {
     std::string error;
     if (!options.syslog->prepareChild(&error)) {
@@ -86,8 +89,21 @@ void Process::launch(const std::function<void()>& inChild, const RunOptions& giv
   signal(SIGPIPE, SIG_IGN);
   // Orphans of the child come to us, so they are reaped and never linger.
   prctl(PR_SET_CHILD_SUBREAPER, 1);
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+  int in[2], out[2] = {-1, -1}, err[2] = {-1, -1};
+  if (pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (options.outputToFile) {
+    // One open file for both streams (appending, so the child's descendants interleave rather
+    // than overwrite), and a second one here to read from at our own offset. Unlinked at once:
+    // nothing is left behind.
+    const char* base = getenv("TMPDIR");
+    std::string path = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tobrel-output-XXXXXX";
+    out[1] = mkostemp(&path[0], O_CLOEXEC | O_APPEND);
+    if (out[1] < 0) throw std::runtime_error("cannot create " + path);
+    fileFd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    unlink(path.c_str());
+    if (fileFd_ < 0) throw std::runtime_error("cannot read " + path);
+    err[1] = out[1];
+  } else if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
   fflush(nullptr);
@@ -101,12 +117,12 @@ void Process::launch(const std::function<void()>& inChild, const RunOptions& giv
   setpgid(pid_, pid_);  // also here, so killGroup works before the child has run
   close(in[0]);
   close(out[1]);
-  close(err[1]);
+  if (err[1] != out[1]) close(err[1]);
   in_ = in[1];
   outFd_ = out[0];
   errFd_ = err[0];
-  fcntl(outFd_, F_SETFL, O_NONBLOCK);
-  fcntl(errFd_, F_SETFL, O_NONBLOCK);
+  if (outFd_ >= 0) fcntl(outFd_, F_SETFL, O_NONBLOCK);
+  if (errFd_ >= 0) fcntl(errFd_, F_SETFL, O_NONBLOCK);
   syslog_ = options.syslog;
   if (!options.stdinText.empty()) write(options.stdinText);
 }
@@ -142,8 +158,9 @@ Process::~Process() {
   if (!ended_ && pid_ > 0) waitpid(pid_, &status_, 0);
   reapGroup();
   if (in_ >= 0) close(in_);
-  close(outFd_);
-  close(errFd_);
+  if (outFd_ >= 0) close(outFd_);
+  if (errFd_ >= 0) close(errFd_);
+  if (fileFd_ >= 0) close(fileFd_);
 }
 
 void Process::write(const std::string& text) {
@@ -161,12 +178,23 @@ void Process::closeStdin() {
   in_ = -1;
 }
 
-bool Process::pumpOnce(int ms) {
-  struct pollfd fds[3] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}, {syslog_ != nullptr ? syslog_->fd() : -1, POLLIN, 0}};
-  if (fds[0].fd < 0 && fds[1].fd < 0 && fds[2].fd < 0) return false;
-  const int ready = poll(fds, 3, ms);
-  if (ready <= 0) return false;
+bool Process::readOutputFile() {
+  if (fileFd_ < 0) return false;
   bool any = false;
+  char buffer[65536];
+  for (ssize_t n; (n = read(fileFd_, buffer, sizeof buffer)) > 0; any = true) out_.append(buffer, static_cast<size_t>(n));
+  return any;
+}
+
+bool Process::pumpOnce(int ms) {
+  // A file never polls as "not ready": read it, and look again soon rather than block on the rest.
+  const bool fromFile = readOutputFile();
+  if (fileFd_ >= 0 && ms > 10) ms = fromFile ? 0 : 10;
+  struct pollfd fds[3] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}, {syslog_ != nullptr ? syslog_->fd() : -1, POLLIN, 0}};
+  if (fds[0].fd < 0 && fds[1].fd < 0 && fds[2].fd < 0) return fromFile;
+  const int ready = poll(fds, 3, ms);
+  if (ready <= 0) return fromFile;
+  bool any = fromFile;
   char buffer[65536];
   for (int i = 0; i < 2; ++i) {
     if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -192,6 +220,7 @@ void Process::pump(int ms) {
   for (long long left = ms; left > 0; left = end - nowMs()) {
     if (outFd_ < 0 && errFd_ < 0 && syslog_ == nullptr) {
       usleep(static_cast<useconds_t>(left * 1000));
+      readOutputFile();
       break;
     }
     pumpOnce(static_cast<int>(left));
@@ -206,6 +235,27 @@ bool Process::waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     if (!pumpOnce(static_cast<int>(left < 20 ? left : 20)) && outFd_ < 0 && errFd_ < 0) usleep(5000);
   }
   return true;
+}
+
+std::string Process::output() {
+  while (pumpOnce(0)) {
+  }
+  return out_ + err_;
+}
+
+bool Process::waitForOutput(const std::string& text, int timeoutMs) {
+  return waitUntil([&]() { return out_.find(text) != std::string::npos || err_.find(text) != std::string::npos; },
+                   timeoutMs);
+}
+
+bool Process::running() {
+  if (!ended_ && pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
+  return !ended_;
+}
+
+RunResult Process::stop(int graceMs) {
+  if (running()) kill(pid_, SIGTERM);
+  return wait(graceMs);
 }
 
 bool Process::waitFor(Stream stream, const std::string& text, int timeoutMs) {
@@ -253,6 +303,7 @@ RunResult Process::wait(int timeoutMs, bool killRest) {
   } else {
     pump(0);
   }
+  readOutputFile();
   if (syslog_ != nullptr) syslog_->drain();
   result.out = out_;
   result.err = err_;

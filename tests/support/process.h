@@ -12,6 +12,12 @@
 //   ASSERT_TRUE(p->waitFor(Stream::kErr, "JSLOG: hi", 5000)) << p->err();
 //   RunResult end = p->wait(5000);                  // exit code / signal / timedOut
 //   r.describe() gives a one-line status for assertion messages.
+//
+// A daemon that runs beside the test, unattended while the test is busy elsewhere, gets
+// outputToFile: its output then never fills a pipe, and what its descendants wrote stays.
+//   auto d = Process::start({VOICE_BINARY}, daemonOpts);  // daemonOpts.outputToFile = true
+//   ASSERT_TRUE(d->waitForOutput("connected", 5000)) << d->output();
+//   d->stop();                                       // SIGTERM, then SIGKILL after a grace
 #ifndef TOBREL_TESTS_SUPPORT_PROCESS_H
 #define TOBREL_TESTS_SUPPORT_PROCESS_H
 
@@ -29,11 +35,16 @@ class SyslogCapture;
 struct RunOptions {
   std::string stdinText;           // written to standard input at start
   bool closeStdin = true;          // close standard input after stdinText (runProgram/runFunction)
-  std::vector<std::string> env;    // "NAME=value", added to (or replacing in) the environment
+  // "NAME=value" is added to (or replaces in) the environment, a bare "NAME" removes it; in
+  // order, so a later entry wins over an earlier one.
+  std::vector<std::string> env;
   int timeoutMs = 30000;           // runProgram/runFunction: kill the group after this long
   SyslogCapture* syslog = nullptr; // one capture per child process
   // With no capture given: a private syslog sink whose lines are dropped (see syslog_capture.h).
   bool discardSyslog = false;
+  // Standard output and error together into one file of the Process's own instead of pipes:
+  // out() and output() hold both, in the order written; err() stays empty.
+  bool outputToFile = false;
 };
 
 struct RunResult {
@@ -67,9 +78,19 @@ class Process {
   bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
   // Reads output for this long, whatever happens.
   void pump(int ms);
+  // Reads what is ready and returns everything written so far (stdout, then stderr; or the
+  // one stream of outputToFile).
+  std::string output();
+  // Reads output until `text` appears in either stream; false on timeout.
+  bool waitForOutput(const std::string& text, int timeoutMs);
 
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
+
+  // True until the child has ended (it is reaped here, its status kept for wait()).
+  bool running();
+  // SIGTERM to the child, then wait() with `graceMs` (SIGKILL to the group after that).
+  RunResult stop(int graceMs = 3000);
 
   // Waits for the child to end (killing its group with SIGKILL after timeoutMs). Then, when
   // killRest, kills what is left of the group and reads the output to its end.
@@ -81,10 +102,12 @@ class Process {
   Process() = default;
   void launch(const std::function<void()>& inChild, const RunOptions& options);
   bool pumpOnce(int ms);
+  bool readOutputFile();
   void reapGroup();
 
   pid_t pid_ = -1;
   int in_ = -1, outFd_ = -1, errFd_ = -1;
+  int fileFd_ = -1;  // outputToFile: our own reading end of the file
   SyslogCapture* syslog_ = nullptr;
   std::unique_ptr<SyslogCapture> ownSyslog_;
   std::string out_, err_;

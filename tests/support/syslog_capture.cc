@@ -1,8 +1,11 @@
 // SyslogCapture: a /dev/log of the test's own in a child's private mount namespace.
 #include "syslog_capture.h"
 
+#include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -24,6 +27,24 @@ SyslogCapture::~SyslogCapture() { close(fd_); }
 bool SyslogCapture::prepareChild(std::string* error) const {
   // The socket is shared with the test process, which keeps reading it after this child execs.
   return enterPrivateDevLog(fd_, error);
+}
+
+bool SyslogCapture::available() {
+  static const bool result = [] {
+    SyslogCapture probe;
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+      std::string error;
+      _exit(probe.prepareChild(&error) ? 0 : 1);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }();
+  return result;
 }
 
 SyslogRecord SyslogCapture::parse(const std::string& datagram) {

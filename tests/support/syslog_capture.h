@@ -51,6 +51,9 @@ class SyslogCapture {
   std::vector<SyslogRecord> find(const std::string& message);
 
   static SyslogRecord parse(const std::string& datagram);
+  // Whether a child can have a private /dev/log here (root, mount namespaces allowed); tried
+  // once in a throw-away child, then remembered.
+  static bool available();
 
  private:
   int fd_ = -1;

@@ -4,6 +4,7 @@
 //   tobrel_test::TempDir dir;                       // /tmp/tobrel-test-XXXXXX
 //   dir.write("hello/main.js", "log('hi');");      // parent folders are created
 //   dir.path() + "/hello"                           // absolute paths
+//   readFile(dir.path() + "/out.txt")               // whole files, any path
 #ifndef TOBREL_TESTS_SUPPORT_TEMP_DIR_H
 #define TOBREL_TESTS_SUPPORT_TEMP_DIR_H
 
@@ -27,6 +28,11 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// Whole files anywhere (outside a TempDir too): the content, empty when it cannot be read.
+std::string readFile(const std::string& path);
+// Replaces the file's content; its folder must exist. Throws when the file cannot be written.
+void writeFile(const std::string& path, const std::string& content);
 
 }  // namespace tobrel_test
 

@@ -11,8 +11,8 @@
 #include "asrd_process.h"
 #include "voice_fixture.h"
 
-using tobrel::test::DaemonProcess;
-using tobrel::test::SpawnOptions;
+using tobrel_test::Process;
+using tobrel_test::RunOptions;
 using voice_test::Reply;
 using voice_test::VoiceDaemonTest;
 
@@ -30,9 +30,9 @@ class AsrDaemonTest : public VoiceDaemonTest {
   }
 
   void writeCapture(const std::string &bytes) {
-    tobrel::test::writeFile(capturePath(), bytes);
+    tobrel_test::writeFile(capturePath(), bytes);
   }
-  std::string capturePath() const { return dir.path + "/capture.ul"; }
+  std::string capturePath() const { return dir.path() + "/capture.ul"; }
 
   // voice.conf with the given recognition hosts, all on one port.
   void writeAsrConf(int port, const std::vector<std::string> &hosts) {
@@ -43,9 +43,9 @@ class AsrDaemonTest : public VoiceDaemonTest {
     writeConf(text);
   }
 
-  SpawnOptions asrOptions() const {
-    SpawnOptions options = daemonOptions();
-    options.env["TOBREL_AUDIO_CAPTURE_FILE"] = capturePath();
+  RunOptions asrOptions() const {
+    RunOptions options = daemonOptions();
+    options.env.push_back("TOBREL_AUDIO_CAPTURE_FILE=" + capturePath());
     return options;
   }
 
@@ -74,7 +74,7 @@ class AsrDaemonTest : public VoiceDaemonTest {
     return asrEvents().front();
   }
   size_t count(const std::string &needle) const {
-    const std::string out = daemon.output();
+    const std::string out = daemon->output();
     size_t n = 0;
     for (size_t at = out.find(needle); at != std::string::npos; at = out.find(needle, at + 1)) ++n;
     return n;
@@ -114,23 +114,23 @@ TEST_F(AsrDaemonTest, AnswersReachAsrEventWithTheirFields) {
     options.push_back("--after=2");
     AsrdProcess server(options);
     writeAsrConf(server.port(), {"127.0.0.1"});
-    DaemonProcess run;
+    std::unique_ptr<Process> run;
     ASSERT_TRUE(startDaemon(run, asrOptions()));
     signals.clear();
     const Reply reply = startString("u-ok", "oui | non");
     EXPECT_TRUE(reply.ok && reply.result) << reply.error;
-    EXPECT_EQ(c.event, waitForEvent()) << run.output();
+    EXPECT_EQ(c.event, waitForEvent()) << run->output();
     const std::string session = server.nextSession();
     EXPECT_EQ(abnf("fr", "oui | non"), sessionBytes(session, "grammar")) << session;
     EXPECT_EQ("1", sessionField(session, "grammars")) << session;
     pump(100);
     EXPECT_EQ(1u, asrEvents().size());
-    run.stop();
+    run->stop();
   }
 }
 
 TEST_F(AsrDaemonTest, AudioGoesOutAsTheEvenBytesOfEachCapturedBuffer) {
-  const std::string audioOut = dir.path + "/received.ul";
+  const std::string audioOut = dir.path() + "/received.ul";
   AsrdProcess server({"--after=3", "--words=ok", "--audio-out=" + audioOut});
   startWith(server.port());
   ASSERT_TRUE(startString("u-audio", "a").ok);
@@ -141,19 +141,19 @@ TEST_F(AsrDaemonTest, AudioGoesOutAsTheEvenBytesOfEachCapturedBuffer) {
   EXPECT_EQ(std::to_string(frames * 1024), sessionField(session, "audio")) << session;
   std::string expected;
   for (size_t i = 0; i < static_cast<size_t>(frames) * 2048; i += 2) expected += capture[i];
-  EXPECT_TRUE(tobrel::test::readFile(audioOut) == expected);
+  EXPECT_TRUE(tobrel_test::readFile(audioOut) == expected);
 }
 
 TEST_F(AsrDaemonTest, GrammarsFromStringsAndFiles) {
   AsrdProcess server({"--words=x", "--after=1"});
   startWith(server.port());
-  const std::string file = dir.path + "/menu.abnf";
+  const std::string file = dir.path() + "/menu.abnf";
   std::string content = "#ABNF 1.0;\r\n";
   for (int i = 0; i < 30; ++i) content += "word" + std::to_string(i) + " | ";  // several blocks
   content += std::string("\0tail", 5);
-  tobrel::test::writeFile(file, content);
-  const std::string empty = dir.path + "/empty.abnf";
-  tobrel::test::writeFile(empty, "");
+  tobrel_test::writeFile(file, content);
+  const std::string empty = dir.path() + "/empty.abnf";
+  tobrel_test::writeFile(empty, "");
 
   struct Case {
     const char *what;
@@ -186,7 +186,7 @@ TEST_F(AsrDaemonTest, ASecondStartIsRefusedAndTheFirstSessionGoesOn) {
   ASSERT_TRUE(startString("u-first", "a").ok);
   const Reply second = startString("u-second", "b");
   EXPECT_FALSE(second.ok);
-  EXPECT_NE(std::string::npos, daemon.output().find("asr session already present"));
+  EXPECT_NE(std::string::npos, daemon->output().find("asr session already present"));
   pump(200);
   EXPECT_TRUE(asrEvents().empty());
   EXPECT_EQ("('u-first', 'premier', '', 0)", waitForEvent());
@@ -231,7 +231,7 @@ TEST_F(AsrDaemonTest, AnswerWithoutResponseEndsTheSessionWithoutASignal) {
   startWith(server.port());
   ASSERT_TRUE(startString("u-empty", "a").ok);
   ASSERT_NE("", server.nextSession());
-  ASSERT_TRUE(daemon.waitForOutput("emit done", 3000)) << daemon.output();
+  ASSERT_TRUE(daemon->waitForOutput("emit done", 3000)) << daemon->output();
   pump(200);
   EXPECT_TRUE(asrEvents().empty());
   // The session is over: the next start is accepted.
@@ -248,10 +248,10 @@ TEST_F(AsrDaemonTest, FailedStartsAnswerAnErrorAndSignalCancel) {
     const char *logged;
     bool connected;      // whether the server saw (and lost) a connection
   };
-  const std::string regular = dir.path + "/not-a-device";
-  tobrel::test::writeFile(regular, "x");
-  const std::string missingDevice = dir.path + "/no-device";
-  const std::string missingGrammar = dir.path + "/no-grammar.abnf";
+  const std::string regular = dir.path() + "/not-a-device";
+  tobrel_test::writeFile(regular, "x");
+  const std::string missingDevice = dir.path() + "/no-device";
+  const std::string missingGrammar = dir.path() + "/no-grammar.abnf";
   const Case cases[] = {
       {"no server", false, nullptr, nullptr, "asr server connection FAIL", false},
       {"no device", true, missingDevice.c_str(), nullptr, "asr server cant open /dev/audio", true},
@@ -264,20 +264,20 @@ TEST_F(AsrDaemonTest, FailedStartsAnswerAnErrorAndSignalCancel) {
     SCOPED_TRACE(c.what);
     AsrdProcess server({"--words=never sent"});
     writeAsrConf(c.serverUp ? server.port() : unusedPort(), {"127.0.0.1"});
-    SpawnOptions options = asrOptions();
+    RunOptions options = asrOptions();
     if (c.device != nullptr) {
-      options.env["TOBREL_AUDIO_CAPTURE_FILE"] = std::nullopt;
-      options.env["TOBREL_VOICE_AUDIO_DEVICE"] = c.device;
+      options.env.push_back("TOBREL_AUDIO_CAPTURE_FILE");
+      options.env.push_back(std::string("TOBREL_VOICE_AUDIO_DEVICE=") + c.device);
     }
-    DaemonProcess run;
+    std::unique_ptr<Process> run;
     ASSERT_TRUE(startDaemon(run, options));
     signals.clear();
     const Reply reply =
         c.file != nullptr ? startFile("u-fail", c.file) : startString("u-fail", "a");
     EXPECT_FALSE(reply.ok);
     EXPECT_EQ("('u-fail', '<error_server_timeout>', 'cancel', 2)", waitForEvent(3000))
-        << run.output();
-    EXPECT_NE(std::string::npos, run.output().find(c.logged)) << run.output();
+        << run->output();
+    EXPECT_NE(std::string::npos, run->output().find(c.logged)) << run->output();
     const std::string session = server.nextSession(c.connected ? 3000 : 300);
     EXPECT_EQ(c.connected, !session.empty()) << session;
     if (c.connected) {
@@ -285,7 +285,7 @@ TEST_F(AsrDaemonTest, FailedStartsAnswerAnErrorAndSignalCancel) {
     }
     pump(100);
     EXPECT_EQ(1u, asrEvents().size());
-    run.stop();
+    run->stop();
   }
 }
 
@@ -293,7 +293,7 @@ TEST_F(AsrDaemonTest, OneUnreachableServerIsTriedOnce) {
   startWith(unusedPort());
   EXPECT_FALSE(startString("u-down", "a").ok);
   EXPECT_EQ("('u-down', '<error_server_timeout>', 'cancel', 2)", waitForEvent(3000));
-  const std::string out = daemon.output();
+  const std::string out = daemon->output();
   EXPECT_NE(std::string::npos, out.find("try connection 1/1")) << out;
   EXPECT_NE(std::string::npos, out.find("try connection 2/1")) << out;
   EXPECT_NE(std::string::npos, out.find("connect failed on '127.0.0.1:")) << out;
@@ -342,25 +342,27 @@ namespace {
 class AsrWithSpeechTest : public AsrDaemonTest {
  protected:
   void startAll(int asrPort) {
-    ASSERT_TRUE(web.start({{TTS_WEB_BINARY, "--record", dir.path}, {}, false}));
-    ASSERT_TRUE(web.waitForOutput("PORT ", 5000)) << web.output();
-    const std::string out = web.output();
+    RunOptions webOptions;
+    webOptions.outputToFile = true;
+    web = Process::start({TTS_WEB_BINARY, "--record", dir.path()}, webOptions);
+    ASSERT_TRUE(web->waitForOutput("PORT ", 5000)) << web->output();
+    const std::string out = web->output();
     const int webPort = std::stoi(out.substr(out.find("PORT ") + 5));
     startBus();
     writeConf("[tts]\nfr=http://127.0.0.1:" + std::to_string(webPort) + "/fr\n[asr]\nport=" +
               std::to_string(asrPort) + "\nnbserver=1\nserver0=127.0.0.1\n");
-    SpawnOptions options = asrOptions();
-    options.env["PATH"] = std::string(TTS_STUB_BIN) + ":" + getenv("PATH");
-    options.env["TTS_STUB_DIR"] = dir.path;
+    RunOptions options = asrOptions();
+    options.env.push_back("PATH=" + std::string(TTS_STUB_BIN) + ":" + getenv("PATH"));
+    options.env.push_back("TTS_STUB_DIR=" + dir.path());
     ASSERT_TRUE(startDaemon(daemon, options));
   }
-  void hold() { tobrel::test::writeFile(holdPath(), ""); }
+  void hold() { tobrel_test::writeFile(holdPath(), ""); }
   void release() { unlink(holdPath().c_str()); }
-  std::string holdPath() const { return dir.path + "/hold"; }
+  std::string holdPath() const { return dir.path() + "/hold"; }
   // The utterance has reached the player.
   bool playing(int timeoutMs = 5000) {
     for (int waited = 0; waited < timeoutMs; waited += 20) {
-      if (access((dir.path + "/madplay.pids").c_str(), F_OK) == 0) return true;
+      if (access((dir.path() + "/madplay.pids").c_str(), F_OK) == 0) return true;
       pump(20);
     }
     return false;
@@ -371,10 +373,10 @@ class AsrWithSpeechTest : public AsrDaemonTest {
   void TearDown() override {
     release();
     AsrDaemonTest::TearDown();
-    web.stop();
+    if (web) web->stop();
   }
 
-  DaemonProcess web;
+  std::unique_ptr<Process> web;
 };
 
 }  // namespace
@@ -389,7 +391,7 @@ TEST_F(AsrWithSpeechTest, AnUtteranceEndsWhileARecognitionGoesOn) {
   ASSERT_TRUE(started.ok && started.result) << started.error;
   pump(400);
   release();  // the utterance ends in the middle of the session
-  ASSERT_TRUE(waitForSignals("tts_event", 1, 5000)) << daemon.output();
+  ASSERT_TRUE(waitForSignals("tts_event", 1, 5000)) << daemon->output();
   EXPECT_TRUE(asrEvents().empty());
   EXPECT_EQ("('u-c', 'pendant', '', 9)", waitForEvent());
   EXPECT_EQ("('id-t', 4)", signalsNamed("tts_event").front().args);
@@ -426,6 +428,6 @@ TEST_F(AsrDaemonTest, TextThatIsNotUtf8IsMadeValidBeforeItGoesOnTheBus) {
   ASSERT_TRUE(startString("u-8", "a").ok);
   EXPECT_EQ("('u-8', 'caf\xef\xbf\xbd cr\xc3\xa8me', '\xef\xbf\xbd\xef\xbf\xbd', 0)",
             waitForEvent());
-  EXPECT_TRUE(daemon.running());
+  EXPECT_TRUE(daemon->running());
   EXPECT_TRUE(startString("u-9", "a").ok);
 }

@@ -3,59 +3,30 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <sstream>
 #include <stdexcept>
 
 AsrdProcess::AsrdProcess(const std::vector<std::string> &options) {
-  std::vector<gchar *> argv;
-  argv.push_back(const_cast<gchar *>(ASRD_PATH));
-  for (const auto &option : options) argv.push_back(const_cast<gchar *>(option.c_str()));
-  argv.push_back(nullptr);
-  GError *error = nullptr;
-  if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
-                                nullptr, &pid_, nullptr, &out_, nullptr, &error)) {
-    std::string message = error->message;
-    g_error_free(error);
-    throw std::runtime_error("cannot start asrd: " + message);
-  }
+  std::vector<std::string> argv = {ASRD_PATH};
+  argv.insert(argv.end(), options.begin(), options.end());
+  process_ = tobrel_test::Process::start(argv, tobrel_test::RunOptions());
   const std::string line = readLine(5000);
-  if (line.rfind("port ", 0) != 0) throw std::runtime_error("asrd printed no port: " + line);
+  if (line.rfind("port ", 0) != 0) throw std::runtime_error("asrd printed no port: " + line + process_->err());
   port_ = std::stoi(line.substr(5));
 }
 
-AsrdProcess::~AsrdProcess() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    g_spawn_close_pid(pid_);
-  }
-  if (out_ >= 0) close(out_);
-}
+AsrdProcess::~AsrdProcess() { process_->stop(); }
 
 std::string AsrdProcess::readLine(int timeoutMs) {
-  const gint64 deadline = g_get_monotonic_time() + gint64{timeoutMs} * 1000;
-  for (;;) {
-    const size_t end = buffered_.find('\n');
-    if (end != std::string::npos) {
-      std::string line = buffered_.substr(0, end);
-      buffered_.erase(0, end + 1);
-      return line;
-    }
-    const gint64 left = (deadline - g_get_monotonic_time()) / 1000;
-    if (left <= 0) return "";
-    struct pollfd p = {out_, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-    char chunk[4096];
-    const ssize_t n = read(out_, chunk, sizeof chunk);
-    if (n <= 0) return "";
-    buffered_.append(chunk, static_cast<size_t>(n));
-  }
+  const std::string &out = process_->out();
+  if (!process_->waitUntil([&] { return out.find('\n', read_) != std::string::npos; }, timeoutMs)) return "";
+  const size_t end = out.find('\n', read_);
+  std::string line = out.substr(read_, end - read_);
+  read_ = end + 1;
+  return line;
 }
 
 std::string AsrdProcess::nextSession(int timeoutMs) {

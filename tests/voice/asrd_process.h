@@ -2,10 +2,11 @@
 // port, collect its per-session lines, stop it.
 #pragma once
 
-#include <glib.h>
-
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "process.h"
 
 class AsrdProcess {
  public:
@@ -19,10 +20,9 @@ class AsrdProcess {
   std::string nextSession(int timeoutMs = 5000);
 
  private:
-  GPid pid_ = 0;
-  int out_ = -1;
+  std::unique_ptr<tobrel_test::Process> process_;
   int port_ = 0;
-  std::string buffered_;
+  size_t read_ = 0;  // how much of its standard output the lines handed out so far took
   std::string readLine(int timeoutMs);
 };
 

@@ -6,10 +6,11 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "syslog_capture.h"
 #include "voice_fixture.h"
 
-using tobrel::test::DaemonProcess;
-using tobrel::test::SpawnOptions;
+using tobrel_test::RunOptions;
+using tobrel_test::RunResult;
 using voice_test::confWithServers;
 using voice_test::Reply;
 using voice_test::VoiceDaemonTest;
@@ -18,7 +19,7 @@ namespace {
 
 const char kDefaultError[] = "org.freedesktop.DBus.GLib.ErrorError";
 
-bool exitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+bool exitedWith(const RunResult &run, int code) { return !run.timedOut && run.exited && run.exitCode == code; }
 
 }  // namespace
 
@@ -44,9 +45,9 @@ TEST_F(VoiceDaemonTest, BadConfigurationEndsWithStatus255BeforeTakingTheName) {
     SCOPED_TRACE(c.what);
     unlink(confPath().c_str());
     if (c.conf) writeConf(c.conf);
-    DaemonProcess run;
-    EXPECT_TRUE(exitedWith(runToEnd(run, daemonOptions()), 255));
-    const std::string out = run.output();
+    const RunResult run = runToEnd(daemonOptions());
+    EXPECT_TRUE(exitedWith(run, 255)) << run.describe();
+    const std::string out = run.out;
     EXPECT_NE(out.find("Successfully connected to SYSTEM bus"), std::string::npos) << out;
     for (const std::string &line : c.logged) EXPECT_NE(out.find(line), std::string::npos) << out;
     EXPECT_EQ(nameOwner(), "");
@@ -56,8 +57,8 @@ TEST_F(VoiceDaemonTest, BadConfigurationEndsWithStatus255BeforeTakingTheName) {
 
 TEST_F(VoiceDaemonTest, UnreachableBusIsFatal) {
   writeConf(confWithServers(""));
-  SpawnOptions options = daemonOptions();
-  options.env["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=" + dir.path + "/no-bus-here";
+  RunOptions options = daemonOptions();
+  options.env.push_back("DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + dir.path() + "/no-bus-here");
   expectFatal(options, "Failed to open connection to bus");
 }
 
@@ -187,13 +188,13 @@ TEST_F(VoiceDaemonTest, IdleMethodsAnswerWithoutSignals) {
     EXPECT_EQ(r.ok, c.ok) << r.error;
     if (c.ok) EXPECT_TRUE(r.result);
     else EXPECT_EQ(r.error.rfind(kDefaultError, 0), 0u) << r.error;
-    EXPECT_TRUE(daemon.waitForOutput(c.logged, 20000)) << c.logged;
+    EXPECT_TRUE(daemon->waitForOutput(c.logged, 20000)) << c.logged;
   }
   pump(200);
   EXPECT_TRUE(signalsNamed("tts_event").empty());
   EXPECT_TRUE(signalsNamed("asr_event").empty());
   EXPECT_TRUE(signalsNamed("asr_word").empty());
-  EXPECT_TRUE(daemon.running());
+  EXPECT_TRUE(daemon->running());
   EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
 }
 
@@ -209,7 +210,7 @@ TEST_F(VoiceDaemonTest, RecognitionStartsAreRefusedWithoutAServer) {
   Reply by_file = call("asr_start_file", g_variant_new("(ssi)", "uid-2", "/tmp/grammar.abnf", 1));
   EXPECT_FALSE(by_file.ok);
   EXPECT_EQ(by_file.error.rfind(kDefaultError, 0), 0u) << by_file.error;
-  EXPECT_TRUE(daemon.waitForOutput("asr server connection FAIL", 20000));
+  EXPECT_TRUE(daemon->waitForOutput("asr server connection FAIL", 20000));
   EXPECT_TRUE(call("asr_stop", g_variant_new("(si)", "uid-1", 0)).result);
   ASSERT_TRUE(waitForSignals("asr_event", 2, 5000));
   pump(200);
@@ -220,7 +221,7 @@ TEST_F(VoiceDaemonTest, RecognitionStartsAreRefusedWithoutAServer) {
 }
 
 TEST_F(VoiceDaemonTest, DebugVariableSetsTheSyslogThreshold) {
-  if (!tobrel::test::privateSyslogAvailable()) GTEST_SKIP() << "no private mount namespace";
+  if (!tobrel_test::SyslogCapture::available()) GTEST_SKIP() << "no private mount namespace";
   struct Case {
     const char *what;
     std::optional<std::string> value;
@@ -236,81 +237,81 @@ TEST_F(VoiceDaemonTest, DebugVariableSetsTheSyslogThreshold) {
   writeConf("[tts]\nfr=http://127.0.0.1:1/fr\n");
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    SpawnOptions options = daemonOptions();
-    options.env["TOBREL_DEBUG"] = c.value;
-    options.private_syslog = true;
-    DaemonProcess run;
-    EXPECT_TRUE(exitedWith(runToEnd(run, options), 255));
+    RunOptions options = daemonOptions();
+    options.env.push_back(c.value ? "TOBREL_DEBUG=" + *c.value : "TOBREL_DEBUG");
+    tobrel_test::SyslogCapture syslog;
+    options.syslog = &syslog;
+    const RunResult run = runToEnd(options);
+    EXPECT_TRUE(exitedWith(run, 255)) << run.describe();
     bool debug_seen = false, loading_seen = false;
-    for (const tobrel::test::SyslogLine &l : run.syslog(100)) {
+    for (const tobrel_test::SyslogRecord &l : syslog.records()) {
       EXPECT_EQ(l.ident, "Voice");
       EXPECT_EQ(l.facility, LOG_LOCAL1);
       if (l.message.rfind("Loading brick", 0) == 0) {
         loading_seen = true;
-        EXPECT_EQ(l.priority, LOG_NOTICE);
+        EXPECT_EQ(l.severity, LOG_NOTICE);
       }
       if (l.message == "no server in voice.conf found") {
         debug_seen = true;
-        EXPECT_EQ(l.priority, LOG_DEBUG);
+        EXPECT_EQ(l.severity, LOG_DEBUG);
       }
     }
     EXPECT_TRUE(loading_seen);
     EXPECT_EQ(debug_seen, c.debug_in_syslog);
     // Standard output shows the debug lines whatever the threshold.
-    EXPECT_NE(run.output().find("no server in voice.conf found"), std::string::npos);
+    EXPECT_NE(run.out.find("no server in voice.conf found"), std::string::npos);
   }
 }
 
 TEST_F(VoiceDaemonTest, PolicyLetsOnlyRootOwnTheNameButAnyoneCall) {
   if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv missing";
   startBus();
-  chmod(dir.path.c_str(), 0755);
+  chmod(dir.path().c_str(), 0755);
   writeConf(confWithServers(""));
   chmod(confPath().c_str(), 0644);
   const std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
                                               "--clear-groups"};
-  SpawnOptions options = daemonOptions();
-  options.argv.insert(options.argv.begin(), as_nobody.begin(), as_nobody.end());
-  expectFatal(options, "Failed to get name");
+  std::vector<std::string> argv = as_nobody;
+  argv.push_back(VOICE_BINARY);
+  expectFatal(daemonOptions(), "Failed to get name", argv);
 
   ASSERT_TRUE(startDaemon());
-  SpawnOptions send;
-  send.argv = as_nobody;
+  std::vector<std::string> send = as_nobody;
   for (const char *a : {"/usr/bin/dbus-send", "--system", "--print-reply",
                         "--dest=com.helvorand.tobrel.Voice", "/com/helvorand/tobrel/Voice",
                         "com.helvorand.tobrel.TobrelInterface.tts_stop", "string:x", "int32:0"})
-    send.argv.push_back(a);
-  send.env["DBUS_SYSTEM_BUS_ADDRESS"] = bus->address();
-  DaemonProcess caller;
-  EXPECT_TRUE(exitedWith(runToEnd(caller, send), 0)) << caller.output();
-  EXPECT_NE(caller.output().find("boolean true"), std::string::npos) << caller.output();
+    send.push_back(a);
+  RunOptions send_options;
+  send_options.env = {"DBUS_SYSTEM_BUS_ADDRESS=" + bus->address()};
+  send_options.outputToFile = true;
+  const RunResult caller = runToEnd(send_options, send);
+  EXPECT_TRUE(exitedWith(caller, 0)) << caller.out;
+  EXPECT_NE(caller.out.find("boolean true"), std::string::npos) << caller.out;
 }
 
 TEST_F(VoiceDaemonTest, InstalledDaemonRunsWithItsPolicyAndLibrary) {
-  const std::string prefix = dir.path + "/prefix";
+  const std::string prefix = dir.path() + "/prefix";
   for (const char *component : {"tobrel-common", "voice"}) {
-    SpawnOptions install;
-    install.argv = {CMAKE_COMMAND_PATH, "--install", TOBREL_BINARY_DIR, "--component", component,
-                    "--prefix", prefix};
-    DaemonProcess run;
-    ASSERT_TRUE(exitedWith(runToEnd(run, install), 0)) << run.output();
+    RunOptions install;
+    install.outputToFile = true;
+    const RunResult run = runToEnd(install, {CMAKE_COMMAND_PATH, "--install", TOBREL_BINARY_DIR,
+                                             "--component", component, "--prefix", prefix});
+    ASSERT_TRUE(exitedWith(run, 0)) << run.out;
   }
   const std::string policy = prefix + "/share/dbus-1/system.d/com.helvorand.tobrel.Voice.conf";
-  EXPECT_EQ(tobrel::test::readFile(policy), tobrel::test::readFile(VOICE_POLICY_FILE));
+  EXPECT_EQ(tobrel_test::readFile(policy), tobrel_test::readFile(VOICE_POLICY_FILE));
 
   // The installed policy is the one the bus applies, and the installed program finds the
   // installed library.
   bus = std::make_unique<tobrel::test::PrivateBus>(std::vector<std::string>{policy});
   ASSERT_TRUE(bus->ok()) << bus->error();
   writeConf(confWithServers(""));
-  SpawnOptions options = daemonOptions();
-  options.argv = {prefix + "/bin/voice"};
-  options.env["LD_LIBRARY_PATH"] = std::nullopt;
-  DaemonProcess installed;
-  ASSERT_TRUE(installed.start(options));
-  ASSERT_TRUE(installed.waitForOutput("Successfully connected to SYSTEM bus", 30000))
-      << installed.output();
-  const std::string maps = tobrel::test::readFile("/proc/" + std::to_string(installed.pid()) + "/maps");
+  RunOptions options = daemonOptions();
+  options.env.push_back("LD_LIBRARY_PATH");
+  auto installed = tobrel_test::Process::start({prefix + "/bin/voice"}, options);
+  ASSERT_TRUE(installed->waitForOutput("Successfully connected to SYSTEM bus", 30000))
+      << installed->output();
+  const std::string maps = tobrel_test::readFile("/proc/" + std::to_string(installed->pid()) + "/maps");
   EXPECT_NE(maps.find(prefix + "/"), std::string::npos);
   EXPECT_NE(maps.find("libtobrel-common.so.1"), std::string::npos);
   GDBusConnection *c = voice_test::connectTo(bus->address());
@@ -323,7 +324,7 @@ TEST_F(VoiceDaemonTest, InstalledDaemonRunsWithItsPolicyAndLibrary) {
                                     G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
     if (!r) usleep(10000);
   }
-  ASSERT_NE(r, nullptr) << installed.output();
+  ASSERT_NE(r, nullptr) << installed->output();
   g_variant_unref(r);
   g_object_unref(c);
 }

@@ -10,10 +10,10 @@
 
 #include "voice_fixture.h"
 
-using tobrel::test::DaemonProcess;
-using tobrel::test::readFile;
-using tobrel::test::SpawnOptions;
-using tobrel::test::writeFile;
+using tobrel_test::Process;
+using tobrel_test::readFile;
+using tobrel_test::RunOptions;
+using tobrel_test::writeFile;
 using voice_test::confWithServers;
 using voice_test::Reply;
 using voice_test::VoiceDaemonTest;
@@ -33,8 +33,8 @@ class TtsTest : public VoiceDaemonTest {
  protected:
   void SetUp() override {
     VoiceDaemonTest::SetUp();
-    stubs = dir.path + "/stubs";
-    records = dir.path + "/web";
+    stubs = dir.path() + "/stubs";
+    records = dir.path() + "/web";
     mkdir(stubs.c_str(), 0755);
     mkdir(records.c_str(), 0755);
     startBus();
@@ -42,13 +42,14 @@ class TtsTest : public VoiceDaemonTest {
 
   // Starts the web stand-in; its answers carry `status` and `reply`.
   void startWeb(int status = 200, const std::string &reply = "ID3-stand-in-audio") {
-    writeFile(dir.path + "/reply", reply);
-    ASSERT_TRUE(web.start({{TTS_WEB_BINARY, "--record", records, "--status",
-                            std::to_string(status), "--reply", dir.path + "/reply"},
-                           {},
-                           false}));
-    ASSERT_TRUE(web.waitForOutput("PORT ", kSlow)) << web.output();
-    port = std::stoi(web.output().substr(web.output().find("PORT ") + 5));
+    writeFile(dir.path() + "/reply", reply);
+    RunOptions options;
+    options.outputToFile = true;
+    web = Process::start({TTS_WEB_BINARY, "--record", records, "--status", std::to_string(status),
+                          "--reply", dir.path() + "/reply"},
+                         options);
+    ASSERT_TRUE(web->waitForOutput("PORT ", kSlow)) << web->output();
+    port = std::stoi(web->output().substr(web->output().find("PORT ") + 5));
   }
 
   std::string url(const std::string &path) const {
@@ -57,9 +58,9 @@ class TtsTest : public VoiceDaemonTest {
 
   void startSpeakingDaemon(const std::string &tts_group) {
     writeConf(confWithServers(tts_group));
-    SpawnOptions options = daemonOptions();
-    options.env["PATH"] = std::string(TTS_STUB_BIN) + ":" + getenv("PATH");
-    options.env["TTS_STUB_DIR"] = stubs;
+    RunOptions options = daemonOptions();
+    options.env.push_back("PATH=" + std::string(TTS_STUB_BIN) + ":" + getenv("PATH"));
+    options.env.push_back("TTS_STUB_DIR=" + stubs);
     ASSERT_TRUE(startDaemon(daemon, options));
   }
 
@@ -96,7 +97,7 @@ class TtsTest : public VoiceDaemonTest {
   std::vector<pid_t> forkedChildren() const {
     std::vector<pid_t> pids;
     static const std::string kLine = "TTS FORK ##### id:";
-    const std::string out = daemon.output();
+    const std::string out = daemon->output();
     for (size_t pos = 0; (pos = out.find(kLine, pos)) != std::string::npos; pos += kLine.size()) {
       pid_t pid = atoi(out.c_str() + pos + kLine.size());
       if (pid > 0 && (pids.empty() || pids.back() != pid)) pids.push_back(pid);
@@ -105,7 +106,7 @@ class TtsTest : public VoiceDaemonTest {
   }
 
   std::string stubs, records;
-  DaemonProcess web;
+  std::unique_ptr<Process> web;
   int port = 0;
 };
 
@@ -139,7 +140,7 @@ TEST_F(TtsTest, UtterancePlaysToItsEnd) {
   pump(300);
   EXPECT_EQ(signalsNamed("tts_event").size(), 1u);
   ASSERT_EQ(forkedChildren().size(), 1u);
-  EXPECT_TRUE(daemon.waitForOutput("TTS TUE FILS Gpid : " + std::to_string(forkedChildren()[0]), kSlow));
+  EXPECT_TRUE(daemon->waitForOutput("TTS TUE FILS Gpid : " + std::to_string(forkedChildren()[0]), kSlow));
 }
 
 TEST_F(TtsTest, LanguageKeyIsTheFirstTwoLettersLowerCased) {
@@ -160,7 +161,7 @@ TEST_F(TtsTest, LanguageKeyIsTheFirstTwoLettersLowerCased) {
     Reply r = speak(id, "hello", c.lang);
     if (!c.path) {
       EXPECT_FALSE(r.ok);
-      EXPECT_TRUE(daemon.waitForOutput(std::string("wrong lang (") + c.lang + ")", kSlow));
+      EXPECT_TRUE(daemon->waitForOutput(std::string("wrong lang (") + c.lang + ")", kSlow));
       continue;
     }
     ASSERT_TRUE(r.ok && r.result) << r.error;
@@ -211,7 +212,7 @@ TEST_F(TtsTest, StopEndsThePlayerAndTheChildOnce) {
   EXPECT_EQ(kill(child, 0), -1);
   EXPECT_EQ(errno, ESRCH);
   EXPECT_FALSE(exists(stubs + "/madplay.done"));
-  EXPECT_TRUE(daemon.waitForOutput("TTS CANCEL pid wait: " + std::to_string(child), kSlow));
+  EXPECT_TRUE(daemon->waitForOutput("TTS CANCEL pid wait: " + std::to_string(child), kSlow));
 
   // Nothing is playing any more: a second stop does nothing, a new utterance is accepted.
   EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
@@ -245,7 +246,7 @@ TEST_F(TtsTest, FailedRequestsStillEndTheUtterance) {
       // A port that was just free: bound by the stand-in, which is then stopped.
       startWeb();
       conf_url = url("/fr");
-      web.stop();
+      web->stop();
     }
     startSpeakingDaemon("fr=" + conf_url);
     ASSERT_TRUE(speak(c.what, "bonjour", "fr").result);
@@ -256,8 +257,8 @@ TEST_F(TtsTest, FailedRequestsStillEndTheUtterance) {
     // The daemon goes on serving.
     EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
 
-    daemon.stop();
-    web.stop();
+    daemon->stop();
+    web->stop();
     signals.clear();
     unlink((stubs + "/madplay.pids").c_str());
   }
@@ -274,7 +275,7 @@ TEST_F(TtsTest, FailedForkLeavesTheDaemonIdle) {
   if (!account) GTEST_SKIP() << "no games account";
   const std::string uid = std::to_string(account->pw_uid);
   const std::string gid = std::to_string(account->pw_gid);
-  const std::string policy = dir.path + "/own-as-test-user.conf";
+  const std::string policy = dir.path() + "/own-as-test-user.conf";
   writeFile(policy, "<busconfig><policy user=\"" + std::string(account->pw_name) +
                         "\"><allow own=\"com.helvorand.tobrel.Voice\"/></policy></busconfig>\n");
   bus = std::make_unique<tobrel::test::PrivateBus>(
@@ -283,21 +284,20 @@ TEST_F(TtsTest, FailedForkLeavesTheDaemonIdle) {
   g_object_unref(client);
   client = voice_test::connectTo(bus->address());
   ASSERT_NE(client, nullptr);
-  chmod(dir.path.c_str(), 0755);
+  chmod(dir.path().c_str(), 0755);
   writeConf(confWithServers("fr=http://127.0.0.1:9/fr"));
   chmod(confPath().c_str(), 0644);
 
-  SpawnOptions options = daemonOptions();
   const std::vector<std::string> limited = {"/usr/bin/prlimit", "--nproc=1", "/usr/bin/setpriv",
-                                            "--reuid=" + uid, "--regid=" + gid, "--clear-groups"};
-  options.argv.insert(options.argv.begin(), limited.begin(), limited.end());
-  ASSERT_TRUE(startDaemon(daemon, options)) << daemon.output();
+                                            "--reuid=" + uid, "--regid=" + gid, "--clear-groups",
+                                            VOICE_BINARY};
+  ASSERT_TRUE(startDaemon(daemon, daemonOptions(), limited)) << daemon->output();
 
   for (const char *id : {"a", "b"}) {
     SCOPED_TRACE(id);
     EXPECT_FALSE(speak(id, "bonjour", "fr").ok);
   }
-  std::string out = daemon.output();
+  std::string out = daemon->output();
   size_t failures = 0;
   for (size_t pos = 0; (pos = out.find("TTS FORK ##### id:-1", pos)) != std::string::npos; ++pos)
     ++failures;
@@ -305,6 +305,6 @@ TEST_F(TtsTest, FailedForkLeavesTheDaemonIdle) {
   EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
   pump(200);
   EXPECT_TRUE(signalsNamed("tts_event").empty());
-  EXPECT_FALSE(daemon.output().find("TTS CANCEL") != std::string::npos);
-  EXPECT_TRUE(daemon.running());
+  EXPECT_FALSE(daemon->output().find("TTS CANCEL") != std::string::npos);
+  EXPECT_TRUE(daemon->running());
 }

@@ -40,11 +40,13 @@ std::string confWithServers(const std::string &tts_group) {
   return "[tts]\n" + tts_group + "\n[asr]\nport=4000\nnbserver=1\nserver0=127.0.0.1\n";
 }
 
-void VoiceDaemonTest::SetUp() { ASSERT_FALSE(dir.path.empty()); }
+void VoiceDaemonTest::SetUp() { ASSERT_FALSE(dir.path().empty()); }
 
 void VoiceDaemonTest::TearDown() {
-  daemon.stop();
-  if (HasFailure()) std::cerr << "---- daemon output ----\n" << daemon.output() << "----\n";
+  if (daemon) {
+    daemon->stop();
+    if (HasFailure()) std::cerr << "---- daemon output ----\n" << daemon->output() << "----\n";
+  }
   if (client) {
     if (subscription_) g_dbus_connection_signal_unsubscribe(client, subscription_);
     g_dbus_connection_close_sync(client, nullptr, nullptr);
@@ -70,44 +72,43 @@ void VoiceDaemonTest::startBus(bool with_policy) {
 }
 
 void VoiceDaemonTest::writeConf(const std::string &text) {
-  tobrel::test::writeFile(confPath(), text);
+  tobrel_test::writeFile(confPath(), text);
 }
 
-tobrel::test::SpawnOptions VoiceDaemonTest::daemonOptions() const {
-  tobrel::test::SpawnOptions options;
-  options.argv = {VOICE_BINARY};
-  options.env["DBUS_SYSTEM_BUS_ADDRESS"] = bus ? bus->address() : "unix:path=/nonexistent";
-  options.env["TOBREL_VOICE_CONF"] = confPath();
-  options.env["TOBREL_DEBUG"] = std::nullopt;
-  options.env["G_DEBUG"] = std::nullopt;
+tobrel_test::RunOptions VoiceDaemonTest::daemonOptions() const {
+  tobrel_test::RunOptions options;
+  options.env = {"DBUS_SYSTEM_BUS_ADDRESS=" + (bus ? bus->address() : "unix:path=/nonexistent"),
+                 "TOBREL_VOICE_CONF=" + confPath(), "TOBREL_DEBUG", "G_DEBUG"};
+  options.outputToFile = true;
+  // Stdin stays open, as a daemon's would.
+  options.closeStdin = false;
+  options.timeoutMs = 30000;
   return options;
 }
 
-bool VoiceDaemonTest::startDaemon(tobrel::test::DaemonProcess &process,
-                                  const tobrel::test::SpawnOptions &options) {
-  if (!process.start(options)) return false;
+bool VoiceDaemonTest::startDaemon(std::unique_ptr<tobrel_test::Process> &process,
+                                  const tobrel_test::RunOptions &options,
+                                  const std::vector<std::string> &argv) {
+  process = tobrel_test::Process::start(argv, options);
   long long end = nowMs() + 30000;
   while (nowMs() < end) {
-    int status;
-    if (process.wait(0, &status)) return false;
+    if (!process->running()) return false;
     if (!nameOwner().empty()) return true;
     usleep(10000);
   }
   return false;
 }
 
-int VoiceDaemonTest::runToEnd(tobrel::test::DaemonProcess &run, const tobrel::test::SpawnOptions &options) {
-  int status = -1;
-  if (!run.start(options) || !run.wait(30000, &status)) return -1;
-  return status;
+tobrel_test::RunResult VoiceDaemonTest::runToEnd(const tobrel_test::RunOptions &options,
+                                                 const std::vector<std::string> &argv) {
+  return tobrel_test::runProgram(argv, options);
 }
 
-void VoiceDaemonTest::expectFatal(const tobrel::test::SpawnOptions &options,
-                                  const std::string &line) {
-  tobrel::test::DaemonProcess run;
-  const int status = runToEnd(run, options);
-  EXPECT_TRUE(status != -1 && WIFSIGNALED(status)) << status;
-  EXPECT_NE(run.output().find(line), std::string::npos) << run.output();
+void VoiceDaemonTest::expectFatal(const tobrel_test::RunOptions &options, const std::string &line,
+                                  const std::vector<std::string> &argv) {
+  const tobrel_test::RunResult run = runToEnd(options, argv);
+  EXPECT_TRUE(!run.timedOut && !run.exited) << run.describe();
+  EXPECT_NE(run.out.find(line), std::string::npos) << run.out;
 }
 
 std::string VoiceDaemonTest::nameOwner() {

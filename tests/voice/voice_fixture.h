@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "private_bus.h"
-#include "daemon_process.h"
+#include "process.h"
+#include "temp_dir.h"
 
 namespace voice_test {
 
@@ -40,17 +41,24 @@ class VoiceDaemonTest : public ::testing::Test {
 
   // Starts the bus (with or without the daemon's policy file) and connects the client.
   void startBus(bool with_policy = true);
-  std::string confPath() const { return dir.path + "/voice.conf"; }
+  std::string confPath() const { return dir.path() + "/voice.conf"; }
   void writeConf(const std::string &text);
-  tobrel::test::SpawnOptions daemonOptions() const;
-  // Starts the daemon and waits until it owns its name; false when it ended or timed out.
-  bool startDaemon(tobrel::test::DaemonProcess &daemon, const tobrel::test::SpawnOptions &options);
+  // The daemon's environment (this bus, this conf, no debug settings), output into a file.
+  tobrel_test::RunOptions daemonOptions() const;
+  // Starts `argv` (the daemon by default) and waits until it owns its name; false when it
+  // ended or timed out.
+  bool startDaemon(std::unique_ptr<tobrel_test::Process> &daemon,
+                   const tobrel_test::RunOptions &options,
+                   const std::vector<std::string> &argv = {VOICE_BINARY});
   bool startDaemon() { return startDaemon(daemon, daemonOptions()); }
 
-  // Runs a daemon that is expected to end by itself; its raw wait status, or -1 on time-out.
-  static int runToEnd(tobrel::test::DaemonProcess &run, const tobrel::test::SpawnOptions &options);
+  // Runs a daemon that is expected to end by itself (killed after 30 s: timedOut); out holds
+  // its standard output and error.
+  static tobrel_test::RunResult runToEnd(const tobrel_test::RunOptions &options,
+                                         const std::vector<std::string> &argv = {VOICE_BINARY});
   // Runs a daemon that must end through a fatal log with `line`.
-  static void expectFatal(const tobrel::test::SpawnOptions &options, const std::string &line);
+  static void expectFatal(const tobrel_test::RunOptions &options, const std::string &line,
+                          const std::vector<std::string> &argv = {VOICE_BINARY});
 
   Reply call(const char *method, GVariant *args);
   // Lets the client's main context run, so that signals are recorded.
@@ -60,11 +68,11 @@ class VoiceDaemonTest : public ::testing::Test {
   std::vector<Signal> signalsNamed(const std::string &member) const;
   std::string nameOwner();
 
-  tobrel::test::TempDir dir;
+  tobrel_test::TempDir dir;
   std::unique_ptr<tobrel::test::PrivateBus> bus;
   GDBusConnection *client = nullptr;
   std::vector<Signal> signals;
-  tobrel::test::DaemonProcess daemon;
+  std::unique_ptr<tobrel_test::Process> daemon;
 
  private:
   guint subscription_ = 0;
