@@ -29,12 +29,13 @@ void emitTtsEvent(VoiceObject *voice) {
 }
 
 [[noreturn]] void speakInChild(const char *url, const char *text) {
-  // A player that ends early must fail the transfer, not kill the child with SIGPIPE.
-  signal(SIGPIPE, SIG_IGN);
   CURL *curl = curl_easy_init();
   if (!curl) leaveChild(-2);
   FILE *player = popen(voicePlatform().player_command, "w");
   if (!player) leaveChild(-1);
+  // A player that ends early must fail the transfer, not kill the child with SIGPIPE. Set only
+  // after the player has started, so that it keeps the default action.
+  signal(SIGPIPE, SIG_IGN);
   g_debug("tts url : %s", url);
   gchar *body =
       g_strdup_printf("<s><break time=\"200ms\" />%s<break time=\"150ms\" /></s>", text);

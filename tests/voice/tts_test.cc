@@ -136,6 +136,10 @@ TEST_F(TtsTest, UtterancePlaysToItsEnd) {
   EXPECT_EQ(readFile(stubs + "/madplay.in." + player), "ID3-stand-in-audio");
   EXPECT_EQ(readFile(stubs + "/madplay.done"), player + "\n");
   EXPECT_FALSE(exists(stubs + "/killall.calls"));
+  // The player is not started with SIGPIPE ignored: what the child ignores stays its own.
+  const std::string ignored = readFile(stubs + "/madplay.sigign." + player);
+  ASSERT_FALSE(ignored.empty());
+  EXPECT_EQ(std::stoull(ignored, nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u) << ignored;
 
   pump(300);
   EXPECT_EQ(signalsNamed("tts_event").size(), 1u);
