@@ -414,8 +414,10 @@ TEST(AsrConversation, TheStandInNeverAnswersWhenToldNot) {
 TEST(AudioDevice, TheDefaultIsTheOssDevice) {
   unsetenv("TOBREL_AUDIO_CAPTURE_FILE");
   unsetenv("TOBREL_VOICE_AUDIO_DEVICE");
+  unsetenv("TOBREL_VOICE_CONF");
   setAudioDevice(nullptr);  // choose again from the environment
   EXPECT_STREQ("/dev/audio", voicePlatform().audio_device);
+  EXPECT_STREQ("/usr/etc/conf/voice.conf", voicePlatform().conf_path);
   // Nothing of the test seam is in use: the real device is absent on this machine.
   EXPECT_EQ(-1, audioDevice().open(voicePlatform().audio_device));
 }

@@ -220,6 +220,23 @@ TEST_F(VoiceDaemonTest, RecognitionStartsAreRefusedWithoutAServer) {
   EXPECT_EQ(events[1].args, "('uid-2', '<error_server_timeout>', 'cancel', 2)");
 }
 
+// Descriptor 0 means "no recognition socket" and "no capture device": a daemon started with its
+// standard descriptors closed holds them on /dev/null, so that no session is handed one of them.
+TEST_F(VoiceDaemonTest, ClosedStandardDescriptorsAreHeldOnNull) {
+  startBus();
+  writeConf(confWithServers(""));
+  ASSERT_TRUE(startDaemon(daemon, daemonOptions(),
+                          {"/bin/sh", "-c", "exec \"$0\" <&- >&- 2>&-", VOICE_BINARY}));
+  for (int fd = 0; fd <= 2; ++fd) {
+    SCOPED_TRACE(fd);
+    char target[256] = {};
+    const std::string link = "/proc/" + std::to_string(daemon->pid()) + "/fd/" + std::to_string(fd);
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "/dev/null");
+  }
+  EXPECT_TRUE(call("asr_stop", g_variant_new("(si)", "", 0)).result);
+}
+
 TEST_F(VoiceDaemonTest, DebugVariableSetsTheSyslogThreshold) {
   if (!tobrel_test::SyslogCapture::available()) GTEST_SKIP() << "no private mount namespace";
   struct Case {
