@@ -1,11 +1,12 @@
 // The installed shape of the plug-ins as people meet it: gst-inspect-1.0 and gst-launch-1.0
-// run against the built plug-in folder, with their own registry in a temporary folder.
+// run against the built plug-in folder, each run with a registry of its own in the build folder.
 #include <gtest/gtest.h>
 #include <glib.h>
 #include <glib/gstdio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <sstream>
 #include <ostream>
 #include <string>
@@ -23,11 +24,11 @@ struct ToolRun {
 class ToolTest : public testing::Test {
  protected:
   void SetUp() override {
-    GError *error = nullptr;
-    gchar *dir = g_dir_make_tmp("plugins-tools-XXXXXX", &error);
-    ASSERT_NE(dir, nullptr) << error->message;
-    tmpDir_ = dir;
-    g_free(dir);
+    // One folder per test, inside the build folder: tests run in parallel and each scans
+    // into a registry of its own.
+    std::string pattern = std::string(TOBREL_TEST_WORK_DIR) + "/tools-XXXXXX";
+    ASSERT_NE(g_mkdtemp(pattern.data()), nullptr) << g_strerror(errno);
+    tmpDir_ = pattern;
   }
   void TearDown() override {
     if (tmpDir_.empty()) return;
