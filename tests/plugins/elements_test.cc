@@ -151,6 +151,23 @@ TEST_P(ElementShape, CapsQueriesAreProxiedAndCapsForwarded) {
   gst_caps_unref(wanted);
 }
 
+// Caps that downstream refuses are refused at the sink pad too, and the sender hears so.
+TEST_P(ElementShape, CapsRefusedDownstreamAreRefusedAtTheSinkPad) {
+  const ElementCase &c = GetParam();
+  Harness h(gst_harness_new(c.name));
+  ASSERT_TRUE(h);
+  gst_harness_set_sink_caps_str(h.get(), "audio/x-mulaw, rate=(int)8000, channels=(int)1");
+
+  GstPad *sink = gst_element_get_static_pad(h->element, "sink");
+  GstPad *src = gst_element_get_static_pad(h->element, "src");
+  EXPECT_FALSE(gst_pad_send_event(
+      sink, gst_event_new_caps(gst_caps_from_string("audio/x-raw, rate=(int)8000"))));
+  EXPECT_FALSE(gst_pad_has_current_caps(sink));
+  EXPECT_FALSE(gst_pad_has_current_caps(src));
+  gst_object_unref(sink);
+  gst_object_unref(src);
+}
+
 TEST_P(ElementShape, OutputCarriesTheInputsTimestampsAndFlags) {
   const ElementCase &c = GetParam();
   Harness h = makeHarness(c.name);

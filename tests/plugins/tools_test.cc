@@ -1,11 +1,12 @@
 // The installed shape of the plug-ins as people meet it: gst-inspect-1.0 and gst-launch-1.0
-// run against the built plug-in folder, with their own registry in a temporary folder.
+// run against the built plug-in folder, each run with a registry of its own in the build folder.
 #include <gtest/gtest.h>
 #include <glib.h>
 #include <glib/gstdio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <sstream>
 #include <ostream>
 #include <string>
@@ -23,16 +24,27 @@ struct ToolRun {
 class ToolTest : public testing::Test {
  protected:
   void SetUp() override {
-    GError *error = nullptr;
-    gchar *dir = g_dir_make_tmp("plugins-tools-XXXXXX", &error);
-    ASSERT_NE(dir, nullptr) << error->message;
-    tmpDir_ = dir;
-    g_free(dir);
+    // One folder per test, inside the build folder: tests run in parallel and each scans
+    // into a registry of its own.
+    std::string pattern = std::string(TOBREL_TEST_WORK_DIR) + "/tools-XXXXXX";
+    ASSERT_NE(g_mkdtemp(pattern.data()), nullptr) << g_strerror(errno);
+    tmpDir_ = pattern;
   }
   void TearDown() override {
     if (tmpDir_.empty()) return;
     g_unlink((tmpDir_ + "/registry.bin").c_str());
+    for (const std::string &link : links_) g_unlink(link.c_str());
+    if (!pluginDir_.empty()) g_rmdir(pluginDir_.c_str());
     g_rmdir(tmpDir_.c_str());
+  }
+
+  // Lets the runs that follow see only the built plug-in `name` (and the core elements).
+  void onlyPlugin(const std::string &name) {
+    pluginDir_ = tmpDir_ + "/plugins";
+    ASSERT_EQ(g_mkdir(pluginDir_.c_str(), 0700), 0);
+    links_.push_back(pluginDir_ + "/libgst" + name + ".so");
+    const std::string target = std::string(TOBREL_GST_PLUGIN_BUILD_DIR) + "/libgst" + name + ".so";
+    ASSERT_EQ(symlink(target.c_str(), links_.back().c_str()), 0) << g_strerror(errno);
   }
 
   ToolRun run(const char *program, const std::vector<std::string> &args) {
@@ -41,7 +53,9 @@ class ToolTest : public testing::Test {
     argv.push_back(nullptr);
 
     gchar **env = g_get_environ();
-    env = g_environ_setenv(env, "GST_PLUGIN_PATH_1_0", TOBREL_GST_PLUGIN_BUILD_DIR, TRUE);
+    env = g_environ_setenv(env, "GST_PLUGIN_PATH_1_0",
+                           pluginDir_.empty() ? TOBREL_GST_PLUGIN_BUILD_DIR : pluginDir_.c_str(),
+                           TRUE);
     env = g_environ_setenv(env, "GST_PLUGIN_SYSTEM_PATH_1_0", TOBREL_GST_CORE_PLUGIN_DIR, TRUE);
     env = g_environ_setenv(env, "GST_REGISTRY_1_0", (tmpDir_ + "/registry.bin").c_str(), TRUE);
     // The scanner helper is not built with the sanitizers and cannot load sanitized plug-ins;
@@ -67,6 +81,8 @@ class ToolTest : public testing::Test {
   }
 
   std::string tmpDir_;
+  std::string pluginDir_;  // empty: every built plug-in
+  std::vector<std::string> links_;
 };
 
 // gst-inspect aligns its columns with runs of spaces; compare with single spaces.
@@ -159,6 +175,22 @@ TEST_F(ToolTest, ShortFrameStopsThePipelineWithAStreamError) {
             std::string::npos)
       << r.out << r.err;
   EXPECT_EQ(r.out.find("process : got"), std::string::npos) << "silent by default";
+}
+
+// bufferlog alone: one load-time line, no audio device, and a line per buffer although silent.
+TEST_F(ToolTest, BufferlogPrintsItsLoadLineOnceAndEveryBufferAlsoWhenSilent) {
+  onlyPlugin("bufferlog");
+  ToolRun r = run(GST_LAUNCH, {"fakesrc", "num-buffers=3", "sizetype=fixed", "sizemax=10", "!",
+                               "bufferlog", "silent=true", "!", "fakesink"});
+  ASSERT_TRUE(exitedWith(r.status, 0)) << r.out << r.err;
+  const std::vector<std::string> out = lines(r.out);
+  auto init = std::find(out.begin(), out.end(), "INIT PCMSINK");
+  auto first = std::find(out.begin(), out.end(), "pcmSink : got 10 bytes");
+  ASSERT_NE(init, out.end()) << r.out;
+  EXPECT_LT(init - out.begin(), first - out.begin());
+  EXPECT_EQ(countLines(r.out, "INIT PCMSINK"), 1u) << r.out;
+  EXPECT_EQ(countLines(r.out, "pcmSink : got 10 bytes"), 3u) << r.out;
+  EXPECT_EQ(r.out.find("audio device="), std::string::npos) << r.out;
 }
 
 // Without an audio device audiotap still loads, registers and passes every buffer on.
