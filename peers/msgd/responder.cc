@@ -85,7 +85,8 @@ std::string checkKind(const std::string& kind) {
 }
 
 std::optional<pb::VReturnCode> parseCode(const std::string& text) {
-  if (!text.empty() && std::all_of(text.begin(), text.end(), ::isdigit) && text.size() < 4) {
+  const auto digit = [](unsigned char c) { return std::isdigit(c) != 0; };
+  if (!text.empty() && text.size() < 4 && std::all_of(text.begin(), text.end(), digit)) {
     const int n = std::stoi(text);
     if (pb::VReturnCode_IsValid(n)) return static_cast<pb::VReturnCode>(n);
     return std::nullopt;

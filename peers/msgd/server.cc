@@ -244,6 +244,9 @@ void Server::readControl() {
   const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
   if (n <= 0) {
+    // A last line without its newline is still a line.
+    if (!controlBuf_.empty() && !discardingLongLine_) control(controlBuf_);
+    controlBuf_.clear();
     controlOpen_ = false;
     return;
   }

@@ -348,16 +348,24 @@ TEST_F(MsgdTest, RejectsMalformedControlLinesAndGoesOn) {
 }
 
 namespace {
-// Runs msgd with `args` to its end; returns the exit status and its standard output and error.
-int runMsgd(const std::string& args, std::string* output) {
-  const std::string cmd = "'" + MsgdProcess::programPath() + "' " + args + " 2>&1 </dev/null";
+// Runs msgd with `args` and `input` as its standard input to its end; returns the exit status
+// and its standard output and error.
+int runMsgd(const std::string& args, std::string* output, const std::string& input = "") {
+  char inputPath[] = "/tmp/msgdinputXXXXXX";
+  const int fd = mkstemp(inputPath);
+  if (fd < 0) return -1;
+  const bool written = ::write(fd, input.data(), input.size()) == static_cast<ssize_t>(input.size());
+  ::close(fd);
+  const std::string cmd = "'" + MsgdProcess::programPath() + "' " + args + " 2>&1 <'" +
+                          inputPath + "'";
   FILE* p = popen(cmd.c_str(), "r");
   char buf[4096];
   size_t n;
   output->clear();
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) output->append(buf, n);
   const int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::remove(inputPath);
+  return written && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 }  // namespace
 
@@ -383,6 +391,13 @@ TEST(MsgdCommandLine, HelpAndBadArguments) {
     EXPECT_EQ(runMsgd(c.args, &out), c.status) << c.args << "\n" << out;
     EXPECT_NE(out.find(c.outputPart), std::string::npos) << c.args << "\n" << out;
   }
+}
+
+TEST(MsgdCommandLine, ALastControlLineWithoutNewlineIsStillRun) {
+  std::string out;
+  EXPECT_EQ(runMsgd("--port 0", &out, "reply ping BUSY\nreply lamp OK"), 0);
+  EXPECT_NE(out.find("ok: reply ping BUSY\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("error: unknown kind 'lamp'"), std::string::npos) << out;
 }
 
 TEST(MsgdCommandLine, ExecLinesApplyAndTheTranscriptFileGetsEveryLine) {

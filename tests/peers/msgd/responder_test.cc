@@ -54,7 +54,7 @@ TEST(MsgdKind, ParsesResultCodes) {
   EXPECT_EQ(parseCode("OK"), pb::OK);
   EXPECT_EQ(parseCode("terminated"), pb::TERMINATED);
   EXPECT_EQ(parseCode("7"), pb::BAD_INTERACTIVEID);
-  for (const char* bad : {"", "0", "10", "OKAY", "-1", "99999999999"})
+  for (const char* bad : {"", "0", "10", "OKAY", "-1", "99999999999", "\xc3\xa9"})
     EXPECT_FALSE(parseCode(bad).has_value()) << bad;
 }
 
