@@ -10,13 +10,13 @@
 
 #include <string>
 
+#include "modules.h"
 #include "script.h"
 #include "tobrel_data.h"
 #include "utils.h"
 
 using v8::External;
 using v8::FunctionCallbackInfo;
-using v8::FunctionTemplate;
 using v8::Isolate;
 using v8::Local;
 using v8::Object;
@@ -154,8 +154,6 @@ void FileFunctionWrite(const FunctionCallbackInfo<Value>& args) {
 }
 
 Local<ObjectTemplate> createFileTemplate(Isolate* isolate) {
-  Local<ObjectTemplate> file = ObjectTemplate::New(isolate);
-  file->Set(isolate, "read", FunctionTemplate::New(isolate, FileFunctionRead));
-  file->Set(isolate, "write", FunctionTemplate::New(isolate, FileFunctionWrite));
-  return file;
+  // Its methods are named in the binding table with every other module object's.
+  return createModuleTemplate(isolate, *findModule("file"));
 }

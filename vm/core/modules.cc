@@ -1,56 +1,110 @@
-// The binding table: every module object, where it lies and its access word, in the order of
-// installation. A row's maker stays null until its module's natives exist; a module joins by
-// writing vm/modules/<name>.cc (its natives and a create...Template of setMethod lines, in the
-// module's method order) and putting that maker in its row.
+// The binding table: every module object, where it lies, its access word and its methods, in
+// the order of installation and of definition. A native that is not built yet stays null, and
+// its module is then left out whole; a module joins by writing vm/modules/<name>.cc and putting
+// its natives in its row.
 #include "modules.h"
 
+#include <string.h>
+
 #include "button.h"
+#include "data_resource.h"
 #include "descriptor.h"
 #include "led.h"
 #include "rfid.h"
 
 namespace {
 
-// `file` is not here: every app gets it, and start-up sets it after the `tobrel` object.
-const ModuleRow kModuleTable[] = {
-    {"led", ModuleHost::Tobrel, "led", createLedTemplate},
-    {"ears", ModuleHost::Tobrel, "ears", nullptr},
-    {"tts", ModuleHost::Tobrel, "tts", nullptr},
-    {"webcam", ModuleHost::Tobrel, "webcam", nullptr},
-    {"asr", ModuleHost::Tobrel, "asr", nullptr},
-    {"multimedia", ModuleHost::Tobrel, "multimedia", nullptr},
-    {"button", ModuleHost::Tobrel, "button", createButtonTemplate},
-    {"rfid", ModuleHost::Tobrel, "rfid", createRfidTemplate},
-    {"t2t", ModuleHost::Tobrel, "t2t", nullptr},
-    {"message", ModuleHost::Tobrel, "message", nullptr},
-    {"contact", ModuleHost::Tobrel, "contact", nullptr},
-    {"serial", ModuleHost::Tobrel, "serial", nullptr},
-    {"dock", ModuleHost::Tobrel, "dock", nullptr},
-    {"social", ModuleHost::Global, nullptr, nullptr},
-    {"http", ModuleHost::Global, "http", nullptr},
-};
+constexpr v8::FunctionCallback kNotBuilt = nullptr;
 
 }  // namespace
 
-void installModuleRows(const ModuleRow* rows, size_t count, v8::Isolate* isolate,
+const std::vector<ModuleRow>& moduleTable() {
+  static const std::vector<ModuleRow> kTable = {
+      {"led", ModuleHost::Tobrel, "led",
+       {{"light", LedFunctionLight}, {"fade", LedFunctionFade}, {"pulse", LedFunctionPulse}}},
+      {"ears", ModuleHost::Tobrel, "ears",
+       {{"move", kNotBuilt},
+        {"moveRelative", kNotBuilt},
+        {"reset", kNotBuilt},
+        {"resetRight", kNotBuilt},
+        {"resetLeft", kNotBuilt},
+        {"addListener", kNotBuilt}}},
+      {"tts", ModuleHost::Tobrel, "tts", {{"start", kNotBuilt}, {"stop", kNotBuilt}}},
+      {"webcam", ModuleHost::Tobrel, "webcam", {{"photo", kNotBuilt}}},
+      {"asr", ModuleHost::Tobrel, "asr", {{"file", kNotBuilt}, {"string", kNotBuilt}}},
+      {"multimedia", ModuleHost::Tobrel, "multimedia",
+       {{"play", kNotBuilt},
+        {"pause", kNotBuilt},
+        {"resume", kNotBuilt},
+        {"stop", kNotBuilt},
+        {"next", kNotBuilt},
+        {"previous", kNotBuilt},
+        {"artist", kNotBuilt},
+        {"folder", kNotBuilt},
+        {"genre", kNotBuilt},
+        {"playlist", kNotBuilt},
+        {"song", kNotBuilt},
+        {"addListener", kNotBuilt},
+        {"record", kNotBuilt}}},
+      {"button", ModuleHost::Tobrel, "button", {{"addListener", ButtonFunctionAddListener}}},
+      {"rfid", ModuleHost::Tobrel, "rfid", {{"addListener", RfidFunctionAddListener}}},
+      {"t2t", ModuleHost::Tobrel, "t2t",
+       {{"call", kNotBuilt},
+        {"answer", kNotBuilt},
+        {"hangup", kNotBuilt},
+        {"account", kNotBuilt},
+        {"addListener", kNotBuilt}}},
+      {"message", ModuleHost::Tobrel, "message",
+       {{"list", kNotBuilt},
+        {"get", kNotBuilt},
+        {"delete", kNotBuilt},
+        {"new", kNotBuilt},
+        {"markAsRead", kNotBuilt}}},
+      {"contact", ModuleHost::Tobrel, "contact", {{"get", kNotBuilt}}},
+      {"serial", ModuleHost::Tobrel, "serial",
+       {{"open__", kNotBuilt}, {"write__", kNotBuilt}, {"addListener__", kNotBuilt}}},
+      {"dock", ModuleHost::Tobrel, "dock",
+       {{"light", kNotBuilt}, {"fade", kNotBuilt}, {"pulse", kNotBuilt}, {"move", kNotBuilt}}},
+      {"social", ModuleHost::Global, nullptr, {{"init", kNotBuilt}}},
+      {"http", ModuleHost::Global, "http",
+       {{"get", kNotBuilt}, {"post", kNotBuilt}, {"get2", kNotBuilt}, {"post2", kNotBuilt}}},
+      {"file", ModuleHost::StartUp, nullptr, {{"read", FileFunctionRead}, {"write", FileFunctionWrite}}},
+  };
+  return kTable;
+}
+
+const ModuleRow* findModule(const char* name) {
+  for (const ModuleRow& row : moduleTable())
+    if (strcmp(row.name, name) == 0) return &row;
+  return nullptr;
+}
+
+bool moduleBuilt(const ModuleRow& row) {
+  if (row.methods.empty()) return false;
+  for (const ModuleMethod& method : row.methods)
+    if (method.native == nullptr) return false;
+  return true;
+}
+
+v8::Local<v8::ObjectTemplate> createModuleTemplate(v8::Isolate* isolate, const ModuleRow& row) {
+  v8::Local<v8::ObjectTemplate> object = v8::ObjectTemplate::New(isolate);
+  for (const ModuleMethod& method : row.methods)
+    object->Set(isolate, method.name, v8::FunctionTemplate::New(isolate, method.native));
+  return object;
+}
+
+void installModuleRows(const std::vector<ModuleRow>& rows, v8::Isolate* isolate,
                        v8::Local<v8::ObjectTemplate> globalTemplate,
                        v8::Local<v8::ObjectTemplate> tobrelTemplate, const Descriptor& descriptor) {
-  for (size_t i = 0; i < count; ++i) {
-    const ModuleRow& row = rows[i];
-    if (row.make == nullptr) continue;
+  for (const ModuleRow& row : rows) {
+    if (row.host == ModuleHost::StartUp || !moduleBuilt(row)) continue;
     if (row.access != nullptr && !descriptor.hasAccess(row.access)) continue;
     v8::Local<v8::ObjectTemplate> host = row.host == ModuleHost::Tobrel ? tobrelTemplate : globalTemplate;
-    host->Set(isolate, row.name, row.make(isolate));
+    host->Set(isolate, row.name, createModuleTemplate(isolate, row));
   }
 }
 
 void installModules(v8::Isolate* isolate, v8::Local<v8::ObjectTemplate> globalTemplate,
                     v8::Local<v8::ObjectTemplate> tobrelTemplate, const Descriptor& descriptor) {
-  installModuleRows(kModuleTable, sizeof kModuleTable / sizeof kModuleTable[0], isolate,
-                    globalTemplate, tobrelTemplate, descriptor);
-}
-
-void setMethod(v8::Isolate* isolate, v8::Local<v8::ObjectTemplate> target, const char* name,
-               v8::FunctionCallback native) {
-  target->Set(isolate, name, v8::FunctionTemplate::New(isolate, native));
+  installModuleRows(moduleTable(), isolate, globalTemplate, tobrelTemplate, descriptor);
 }

@@ -2,7 +2,6 @@
 // the one argument. The call runs in whatever context is current; nothing is logged.
 #include "button.h"
 
-#include "modules.h"
 #include "nusk-message.pb.h"
 #include "script.h"
 
@@ -11,9 +10,7 @@ using net::zolvek::nusk::message::NuskMsg;
 using v8::Function;
 using v8::FunctionCallbackInfo;
 using v8::HandleScope;
-using v8::Isolate;
 using v8::Local;
-using v8::ObjectTemplate;
 using v8::Value;
 
 bool ButtonMsgCallback::onMessage(const NuskMsg& msg) {
@@ -25,10 +22,4 @@ bool ButtonMsgCallback::onMessage(const NuskMsg& msg) {
 
 void ButtonFunctionAddListener(const FunctionCallbackInfo<Value>& args) {
   addScriptListener(args, [](Local<Function> fn) -> NuskMsgListener* { return new ButtonMsgCallback(fn); });
-}
-
-Local<ObjectTemplate> createButtonTemplate(Isolate* isolate) {
-  Local<ObjectTemplate> button = ObjectTemplate::New(isolate);
-  setMethod(isolate, button, "addListener", ButtonFunctionAddListener);
-  return button;
 }

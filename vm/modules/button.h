@@ -16,6 +16,4 @@ class ButtonMsgCallback : public ScriptListener {
 // button.addListener(fn)
 void ButtonFunctionAddListener(const v8::FunctionCallbackInfo<v8::Value>& args);
 
-v8::Local<v8::ObjectTemplate> createButtonTemplate(v8::Isolate* isolate);
-
 #endif

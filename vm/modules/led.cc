@@ -7,14 +7,11 @@
 #include <string>
 
 #include "command.h"
-#include "modules.h"
 #include "nusk-message.pb.h"
 
 using net::zolvek::nusk::message::Led;
 using v8::FunctionCallbackInfo;
-using v8::Isolate;
 using v8::Local;
-using v8::ObjectTemplate;
 using v8::Value;
 
 void LedFunctionLight(const FunctionCallbackInfo<Value>& args) {
@@ -49,12 +46,4 @@ void LedFunctionPulse(const FunctionCallbackInfo<Value>& args) {
   message->set_period(period);
   message->set_pulse(pulse);
   call.send("LED");
-}
-
-Local<ObjectTemplate> createLedTemplate(Isolate* isolate) {
-  Local<ObjectTemplate> led = ObjectTemplate::New(isolate);
-  setMethod(isolate, led, "light", LedFunctionLight);
-  setMethod(isolate, led, "fade", LedFunctionFade);
-  setMethod(isolate, led, "pulse", LedFunctionPulse);
-  return led;
 }

@@ -10,6 +10,4 @@ void LedFunctionLight(const v8::FunctionCallbackInfo<v8::Value>& args);
 void LedFunctionFade(const v8::FunctionCallbackInfo<v8::Value>& args);
 void LedFunctionPulse(const v8::FunctionCallbackInfo<v8::Value>& args);
 
-v8::Local<v8::ObjectTemplate> createLedTemplate(v8::Isolate* isolate);
-
 #endif

@@ -4,7 +4,6 @@
 
 #include <glib.h>
 
-#include "modules.h"
 #include "nusk-message.pb.h"
 #include "script.h"
 
@@ -21,7 +20,6 @@ using v8::Integer;
 using v8::Isolate;
 using v8::Local;
 using v8::Object;
-using v8::ObjectTemplate;
 using v8::Value;
 
 namespace {
@@ -64,10 +62,4 @@ bool RfidMsgCallback::onMessage(const NuskMsg& msg) {
 
 void RfidFunctionAddListener(const FunctionCallbackInfo<Value>& args) {
   addScriptListener(args, [](Local<Function> fn) -> NuskMsgListener* { return new RfidMsgCallback(fn); });
-}
-
-Local<ObjectTemplate> createRfidTemplate(Isolate* isolate) {
-  Local<ObjectTemplate> rfid = ObjectTemplate::New(isolate);
-  setMethod(isolate, rfid, "addListener", RfidFunctionAddListener);
-  return rfid;
 }

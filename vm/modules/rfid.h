@@ -16,6 +16,4 @@ class RfidMsgCallback : public ScriptListener {
 // rfid.addListener(fn)
 void RfidFunctionAddListener(const v8::FunctionCallbackInfo<v8::Value>& args);
 
-v8::Local<v8::ObjectTemplate> createRfidTemplate(v8::Isolate* isolate);
-
 #endif

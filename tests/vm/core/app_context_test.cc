@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app_child.h"
+#include "modules.h"
 #include "nusk-message.pb.h"
 
 using ::testing::HasSubstr;
@@ -68,6 +69,63 @@ TEST(AppAccessList, GrantsNoModuleWithoutAnExactWordUnderTheExpectedPath) {
     EXPECT_EQ(logged(r), "none") << c.what << "\n" << r.err;
     EXPECT_TRUE(r.exited && r.exitCode == 0) << c.what << ": " << r.describe();
   }
+}
+
+// Each object of the binding table as the app sees it: "name=methods" or "name=-" when absent.
+std::string probeTable() {
+  std::string js = "[";
+  for (const ModuleRow& row : moduleTable()) {
+    const std::string holder = row.host == ModuleHost::Tobrel ? "tobrel" : "this";
+    js += "'" + std::string(row.name) + "=' + ('" + row.name + "' in " + holder + " ? Object.keys(" + holder + "." +
+          row.name + ").join() : '-'),";
+  }
+  return js + "].join(' ')";
+}
+
+// What the table promises for an app granted `granted` (every word, or none).
+std::string expectedTable(bool granted) {
+  std::string out;
+  for (const ModuleRow& row : moduleTable()) {
+    const bool present =
+        row.host == ModuleHost::StartUp || (moduleBuilt(row) && (granted || row.access == nullptr));
+    std::string methods;
+    for (const ModuleMethod& m : row.methods) methods += (methods.empty() ? "" : ",") + std::string(m.name);
+    out += (out.empty() ? "" : " ") + std::string(row.name) + "=" + (present ? methods : "-");
+  }
+  return out;
+}
+
+TEST(AppAccessList, InstallsEveryGrantedBuiltModuleWithItsMethods) {
+  std::string all;
+  for (const char* word : {"led", "ears", "tts", "webcam", "asr", "multimedia", "button", "rfid", "t2t", "message",
+                           "contact", "serial", "dock", "http", "twitter"})
+    all += std::string("<access>") + word + "</access>";
+  const struct {
+    const char* what;
+    std::string xml;
+    bool granted;
+  } cases[] = {
+      {"every word", "<descriptor><accesses>" + all + "</accesses></descriptor>", true},
+      {"no word", "<descriptor><accesses/></descriptor>", false},
+  };
+  for (const auto& c : cases) {
+    RunResult r = runApp(logAndExit(probeTable()), {{"descriptor.xml", c.xml}});
+    EXPECT_EQ(logged(r), expectedTable(c.granted)) << c.what << "\n" << r.err;
+    EXPECT_TRUE(r.exited && r.exitCode == 0) << c.what << ": " << r.describe();
+  }
+  // The built objects that the first case must show, named outright.
+  EXPECT_NE(expectedTable(true).find("led=light,fade,pulse"), std::string::npos);
+  EXPECT_NE(expectedTable(false).find("file=read,write"), std::string::npos);
+}
+
+// "led" and "http": exactly these of the access-gated objects; ungated ones whatever the list.
+TEST(AppAccessList, ShowsOnlyTheGrantedObjects) {
+  RunResult r = runApp(logAndExit("[typeof tobrel.led, typeof tobrel.ears, typeof tobrel.button, typeof file,"
+                                  " typeof params, typeof launchType, typeof appName, typeof instanceName,"
+                                  " typeof cmdline].join()"),
+                       {{"descriptor.xml", "<descriptor><accesses><access>led</access><access>http</access>"
+                                           "</accesses></descriptor>"}});
+  EXPECT_EQ(logged(r), "object,undefined,undefined,object,object,object,string,string,string") << r.err;
 }
 
 TEST(AppAccessList, UnreadableDescriptorEndsTheAppBeforeAnyScript) {

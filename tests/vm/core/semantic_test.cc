@@ -1,7 +1,11 @@
 // Semantic result conversion: XML elements into properties of a script object.
 #include "semantic.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 #include "script_env.h"
 
@@ -67,6 +71,27 @@ TEST_F(SemanticTest, ConvertsElementsToProperties) {
 TEST_F(SemanticTest, MalformedTextLeavesTargetUnchanged) {
   for (const char* xml : {"", "not xml", "<s><c>1</c>", "<s></t>", "<s/><t/>", "<s a=1/>", "<?xml version=\"1.0\"?>"})
     EXPECT_EQ(convert(xml), R"({"keep":1,"a":"old"})") << xml;
+}
+
+// The walk's lines, one per element and one per level walked; nothing for other nodes.
+TEST_F(SemanticTest, LogsTheWalk) {
+  const struct {
+    const char* xml;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"<s><!--c--><c>Paris</c><w><d/></w></s>",
+       {"ASR: parseSemantic: size:38", "ASR: parseSemantic: succeed parse document", "node type: print_element_names",
+        "node type: Element, name: s\n", "node type: print_element_names", "node type: Element, name: c\n",
+        "node type: Element, content: Paris\n", "node type: Element, name: w\n", "node type: print_element_names",
+        "node type: Element, name: d\n", "node type: Element, content: \n"}},
+      {"<s>", {"ASR: parseSemantic: size:3", "ASR: parseSemantic: Failed to parse document"}},
+      {"", {"ASR: parseSemantic: size:0", "ASR: parseSemantic: Failed to parse document"}},
+  };
+  for (const auto& c : cases) {
+    env.clearLogs();
+    convert(c.xml);
+    EXPECT_EQ(env.messages(G_LOG_LEVEL_MESSAGE), c.lines) << c.xml;
+  }
 }
 
 TEST_F(SemanticTest, NoNodeDoesNothing) {
