@@ -21,6 +21,8 @@ TEST(ExampleApp, LampAnswersAPressAndATagThenEnds) {
   EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err;
   EXPECT_THAT(r.err, HasSubstr("JSLOG: rfid tag d0021a IN, colour RED\n"));
   EXPECT_THAT(r.err, HasSubstr("JSLOG: bye\n"));
+  // The stand-in's transcript is read on its own, so it can lag behind the app's end.
+  ASSERT_TRUE(msgd.waitForReceived([](const auto& f) { return f.kind == "led.fade"; }));
   std::vector<std::string> leds;
   for (const auto& f : msgd.received())
     if (f.kind.rfind("led.", 0) == 0) leds.push_back(f.msg.led().ShortDebugString());
