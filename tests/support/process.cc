@@ -342,6 +342,15 @@ std::vector<pid_t> childrenOf(pid_t parent) {
   return found;
 }
 
+std::string runShell(const std::string& command, int* status) {
+  RunOptions options;
+  options.outputToFile = true;
+  options.timeoutMs = 120000;  // slow under a sanitizer on a loaded machine
+  const RunResult r = runProgram({"/bin/sh", "-c", command}, options);
+  if (status != nullptr) *status = r.exited ? r.exitCode : -1;
+  return r.out;
+}
+
 bool isRunning(pid_t pid) {
   char state;
   pid_t ppid, pgrp;

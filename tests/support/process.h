@@ -118,6 +118,10 @@ class Process {
 RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& options = RunOptions());
 RunResult runFunction(const std::function<int()>& body, const RunOptions& options = RunOptions());
 
+// Runs `command` through /bin/sh with standard output and error together, and returns them;
+// `status` gets the exit status (-1 when it did not exit). Generous time: installs and compiles.
+std::string runShell(const std::string& command, int* status = nullptr);
+
 // Children of `parent` (zombies included), from /proc.
 std::vector<pid_t> childrenOf(pid_t parent);
 // True while `pid` exists and is not a zombie.

@@ -1,0 +1,61 @@
+#include "installed_library.h"
+
+#include "process.h"
+#include "temp_dir.h"
+
+namespace tobrel_test {
+
+namespace {
+
+std::string firstLine(std::string text) {
+  const size_t end = text.find('\n');
+  if (end != std::string::npos) text.resize(end);
+  return text;
+}
+
+}  // namespace
+
+bool InstalledLibrary::install(const std::string& cmake, const std::string& binaryDir,
+                               const std::string& component, const std::string& folder) {
+  const std::string prefix = folder + "/prefix";
+  int status = 0;
+  error_ = runShell("'" + cmake + "' --install '" + binaryDir + "' --component " + component + " --prefix '" +
+                        prefix + "'",
+                    &status);
+  if (status != 0) return false;
+  const std::string pcdir = firstLine(runShell("dirname \"$(find '" + prefix + "' -name " + component + ".pc)\""));
+  if (pcdir.empty() || pcdir == ".") {
+    error_ = "no " + component + ".pc under " + prefix;
+    return false;
+  }
+  const std::string pkgConfig = "PKG_CONFIG_PATH='" + pcdir + "' pkg-config ";
+  const std::string flags = runShell(pkgConfig + "--cflags --libs " + component, &status);
+  if (status != 0) {
+    error_ = flags;
+    return false;
+  }
+  flags_ = firstLine(flags);
+  libdir_ = firstLine(runShell(pkgConfig + "--variable=libdir " + component));
+  error_.clear();
+  return true;
+}
+
+bool InstalledLibrary::buildProgram(const std::string& compiler, const std::string& source,
+                                    const std::string& exe) {
+  writeFile(exe + ".c", source);
+  int status = 0;
+  error_ = runShell("'" + compiler + "' -Wall -Werror -o '" + exe + "' '" + exe + ".c' " + flags_ +
+                        " -Wl,-rpath,'" + libdir_ + "'",
+                    &status);
+  return status == 0;
+}
+
+std::string InstalledLibrary::run(const std::string& exe, int* status) const {
+  return runShell("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 '" + exe + "'", status);
+}
+
+std::string InstalledLibrary::linkedCopy(const std::string& exe, const std::string& library) const {
+  return runShell("ldd '" + exe + "' | grep '" + library + "'");
+}
+
+}  // namespace tobrel_test
