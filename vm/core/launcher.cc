@@ -167,6 +167,10 @@ int launcherMain(int argc, char** argv) {
   // Before the first fork, so the children share the engine's pages and its heap limits.
   initEngine();
 
+  // Unbuffered, so no child holds a copy of input read ahead: a child's exit would seek a
+  // shared seekable input (a request file) back over it, and the launcher would read those
+  // requests again.
+  setvbuf(stdin, nullptr, _IONBF, 0);
   char buffer[kRequestBuffer];
   int status = 0;
   for (;;) {

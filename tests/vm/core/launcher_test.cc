@@ -172,6 +172,23 @@ TEST(LauncherInput, ReadsRequestsOfAtMost4094Bytes) {
   }
 }
 
+TEST(LauncherInput, RequestsFromAFileAreEachReadOnce) {
+  // A file shares its read offset with every child; children that end while the launcher is
+  // still reading must not move it back and have their requests read again.
+  Apps apps;
+  constexpr int kLines = 2000;
+  std::string requests;
+  for (int i = 0; i < kLines; ++i) requests += "now\n";
+  const std::string file = apps.dir.write("requests.txt", requests);
+  RunOptions options = tobrel_test::launcherRunOptions();
+  options.timeoutMs = 10000;
+  RunResult r = tobrel_test::runProgram(
+      {"/bin/sh", "-c", "exec \"$0\" --app_folder=\"$1\" <\"$2\"", TOBRELVM_PATH, apps.dir.path(), file}, options);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+  EXPECT_EQ(countOf(r.err, "MESSAGE: nbChild "), kLines);
+  EXPECT_EQ(countOf(r.err, "MESSAGE: TobrelVM buffer:vide -> break\n"), 1);
+}
+
 TEST(LauncherChildren, AtMostThreeAcceptsAgainAfterOneEndsAndEndOfInputLeavesThemRunning) {
   Apps apps;
   auto launcher = Process::start(launcherArgs(apps.dir.path()), tobrel_test::launcherRunOptions());
