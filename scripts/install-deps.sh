@@ -29,6 +29,8 @@ done
 # (it conflicts with the machine's own nodejs), so it is unpacked into a private prefix.
 need_libnode=0
 [ -e "$LIBNODE_PREFIX/lib/libnode.so" ] && [ -e "$LIBNODE_PREFIX/include/node/v8.h" ] || need_libnode=1
+# A kept prefix whose runtime libraries went missing is set up again.
+if [ $need_libnode -eq 0 ] && ldd "$LIBNODE_PREFIX/lib/libnode.so" | grep -q 'not found'; then need_libnode=1; fi
 
 if [ ${#missing[@]} -gt 0 ] || [ $need_libnode -eq 1 ]; then
   $SUDO apt-get update -qq
