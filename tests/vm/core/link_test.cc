@@ -415,3 +415,33 @@ TEST_F(Dispatch, EverySentMessageIsLogged) {
   EXPECT_TRUE(env.logged("Sending MSG\n" + msg.DebugString()));
   EXPECT_EQ(readFrame(daemon).id(), kId);
 }
+
+// Passwords, tokens and secrets are masked in both traces; the frames themselves keep them.
+TEST_F(Dispatch, TracesMaskPasswordsTokensAndSecrets) {
+  NuskMsg account = message(kId);
+  auto* sip = account.mutable_t2t()->mutable_account();
+  sip->set_sipid("alice");
+  sip->set_sipdomain("sip.example");
+  sip->set_sippassword("hunter2");
+  sip->set_stunserver("stun.example");
+  sendMessage(env.app().sock, account);
+  EXPECT_EQ(readFrame(daemon).t2t().account().sippassword(), "hunter2");
+
+  NuskMsg config = message("config");
+  config.mutable_config()->mutable_sipinfo()->set_id("alice");
+  config.mutable_config()->mutable_sipinfo()->set_password("swordfish");
+  auto* instance = config.mutable_config()->add_configapp()->add_configinstance();
+  instance->set_name("inst");
+  instance->set_accesstoken("tok-123");
+  config.mutable_authenticationtoken()->set_token("auth-456");
+  deliver(config);
+
+  std::string traces;
+  for (const auto& line : env.logs()) traces += line.message + "\n";
+  for (const char* secret : {"hunter2", "swordfish", "tok-123", "auth-456"})
+    EXPECT_THAT(traces, ::testing::Not(::testing::HasSubstr(secret))) << secret;
+  for (const char* kept : {"sipPassword: \"***\"", "sipId: \"alice\"", "password: \"***\"",
+                           "accessToken: \"***\"", "token: \"***\"", "name: \"inst\""})
+    EXPECT_THAT(traces, ::testing::HasSubstr(kept));
+  EXPECT_EQ(seen, std::vector<std::string>({"listener:config"})) << "the message itself is untouched";
+}
