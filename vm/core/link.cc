@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -174,9 +175,14 @@ NuskMsg* newMessage(const char* interactiveId) {
 }
 
 int sendMessage(int sock, const NuskMsg& msg) {
-  g_debug("Sending MSG\n%s", traceText(msg).c_str());
   std::string frame;
-  if (!tobrel::frame::appendFrame(msg, &frame)) g_error("send failed: %s", strerror(EMSGSIZE));
+  try {
+    g_debug("Sending MSG\n%s", traceText(msg).c_str());
+    if (!tobrel::frame::appendFrame(msg, &frame)) g_error("send failed: %s", strerror(EMSGSIZE));
+  } catch (const std::bad_alloc&) {
+    // Out of memory for the frame or its trace: the link's own fatal end, with its log line.
+    g_error("send failed: %s", strerror(ENOMEM));
+  }
   size_t sent = 0;
   while (sent < frame.size()) {
     // MSG_NOSIGNAL: a link the daemon has reset must reach the log line below, not SIGPIPE.

@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "callback_registry.h"
@@ -263,6 +265,28 @@ TEST(LinkFramesDeathTest, ASendOnADeadLinkIsTheSendFailureNotASignal) {
   EXPECT_EXIT(
       { sendMessage(-1, message(kId)); },
       ::testing::KilledBySignal(SIGTRAP), "send failed: Bad file descriptor");
+}
+
+// Out of memory for a frame takes the link's fatal end with its log line, not a bare abort.
+TEST(LinkFramesDeathTest, AFrameThatCannotBeAllocatedIsTheSendFailure) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves address space of its own";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        NuskMsg big = message(kId);
+        big.mutable_led()->mutable_light()->set_color(std::string(size_t{8} << 20, 'x'));
+        // The address space in use now and 4 MiB more: no room for the 8 MiB frame.
+        std::ifstream statm("/proc/self/statm");
+        unsigned long pages = 0;
+        statm >> pages;
+        rlimit limit{};
+        limit.rlim_cur = limit.rlim_max = pages * static_cast<unsigned long>(sysconf(_SC_PAGESIZE)) + (4ul << 20);
+        setrlimit(RLIMIT_AS, &limit);
+        sendMessage(-1, big);
+      },
+      ::testing::KilledBySignal(SIGTRAP), "send failed: Cannot allocate memory");
 }
 
 TEST(LinkConnect, ConnectsOverLoopbackAndASecondConnectReplacesTheFirst) {
