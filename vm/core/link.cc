@@ -10,7 +10,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "callback_registry.h"
 #include "frame_codec.h"
@@ -20,6 +24,9 @@
 #include "tobrel_data.h"
 #include "utils.h"
 
+using google::protobuf::FieldDescriptor;
+using google::protobuf::Message;
+using google::protobuf::Reflection;
 using net::zolvek::nusk::message::InteractiveMode;
 using net::zolvek::nusk::message::NuskMsg;
 using v8::FunctionCallbackInfo;
@@ -92,6 +99,65 @@ int connectSocket(int sock, const char* host, int port) {
   return 0;
 }
 
+// Passwords, tokens and secrets travel in some messages (SIP account, app and social
+// configuration); the trace shows them as "***".
+bool isSecretField(const FieldDescriptor& field) {
+  if (field.cpp_type() != FieldDescriptor::CPPTYPE_STRING) return false;
+  std::string name = field.name();
+  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+  return name.find("password") != std::string::npos || name.find("token") != std::string::npos ||
+         name.find("secret") != std::string::npos;
+}
+
+// True when a secret field is set in `msg` or in a message inside it.
+bool hasSecret(const Message& msg) {
+  const Reflection* reflection = msg.GetReflection();
+  std::vector<const FieldDescriptor*> fields;
+  reflection->ListFields(msg, &fields);
+  for (const FieldDescriptor* field : fields) {
+    if (field->cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) {
+      if (isSecretField(*field)) return true;
+    } else if (!field->is_repeated()) {
+      if (hasSecret(reflection->GetMessage(msg, field))) return true;
+    } else {
+      for (int i = 0; i < reflection->FieldSize(msg, field); ++i)
+        if (hasSecret(reflection->GetRepeatedMessage(msg, field, i))) return true;
+    }
+  }
+  return false;
+}
+
+// Replaces every secret field that is set in `msg`, nested messages included, by "***".
+void maskSecrets(Message* msg) {
+  const Reflection* reflection = msg->GetReflection();
+  std::vector<const FieldDescriptor*> fields;
+  reflection->ListFields(*msg, &fields);
+  for (const FieldDescriptor* field : fields) {
+    const int count = field->is_repeated() ? reflection->FieldSize(*msg, field) : 1;
+    if (field->cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE) {
+      for (int i = 0; i < count; ++i)
+        maskSecrets(field->is_repeated() ? reflection->MutableRepeatedMessage(msg, field, i)
+                                         : reflection->MutableMessage(msg, field));
+    } else if (isSecretField(*field)) {
+      for (int i = 0; i < count; ++i) {
+        if (field->is_repeated()) {
+          reflection->SetRepeatedString(msg, field, i, "***");
+        } else {
+          reflection->SetString(msg, field, "***");
+        }
+      }
+    }
+  }
+}
+
+// The text form of `msg` for the trace, secrets masked; a copy is made only when needed.
+std::string traceText(const NuskMsg& msg) {
+  if (!hasSecret(msg)) return msg.DebugString();
+  NuskMsg masked(msg);
+  maskSecrets(&masked);
+  return masked.DebugString();
+}
+
 void armInteractiveStopped(TobrelData* app) {
   g_warning("interactive mode stopped, autokill in %dms", kInteractiveStoppedTimeoutMs);
   g_timeout_add(scaledTimeoutMs(kInteractiveStoppedTimeoutMs), autokillInteractiveStopped, app);
@@ -109,9 +175,14 @@ NuskMsg* newMessage(const char* interactiveId) {
 }
 
 int sendMessage(int sock, const NuskMsg& msg) {
-  g_debug("Sending MSG\n%s", msg.DebugString().c_str());
   std::string frame;
-  if (!tobrel::frame::appendFrame(msg, &frame)) g_error("send failed: %s", strerror(EMSGSIZE));
+  try {
+    g_debug("Sending MSG\n%s", traceText(msg).c_str());
+    if (!tobrel::frame::appendFrame(msg, &frame)) g_error("send failed: %s", strerror(EMSGSIZE));
+  } catch (const std::bad_alloc&) {
+    // Out of memory for the frame or its trace: the link's own fatal end, with its log line.
+    g_error("send failed: %s", strerror(ENOMEM));
+  }
   size_t sent = 0;
   while (sent < frame.size()) {
     // MSG_NOSIGNAL: a link the daemon has reset must reach the log line below, not SIGPIPE.
@@ -146,7 +217,7 @@ int receiveMessage(int sock, NuskMsg* msg) {
     return 1;
   }
   // Service tokens never reach the log.
-  if (!msg->has_social()) g_debug("Received MSG\n%s", msg->DebugString().c_str());
+  if (!msg->has_social()) g_debug("Received MSG\n%s", traceText(*msg).c_str());
   return 0;
 }
 

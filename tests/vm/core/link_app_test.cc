@@ -13,6 +13,7 @@
 #include <chrono>
 
 #include "app_child.h"
+#include "device_app.h"
 #include "frame_codec.h"
 #include "msgd_process.h"
 #include "nusk-message.pb.h"
@@ -225,6 +226,27 @@ TEST(AppLink, ASecondAnswerToTheStartIsNoCorrelationAndNoCrash) {
   RunResult r = app->wait(10000);
   EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err;
   EXPECT_EQ(tobrel_test::countOf(r.err, "JSLOG: granted"), 1);
+}
+
+// One message that answers a request and also carries a press: the request's function hears
+// it first, then the listeners do, in the same pass.
+TEST(AppLink, AReplyReachesItsHandlerThenTheListeners) {
+  tobrel_test::DeviceApp device;
+  ASSERT_TRUE(device.control("attach led.light buttonCallback { type: DOUBLE }"));
+  ASSERT_TRUE(device.start(
+      "tobrel.connect('127.0.0.1', PORT);\n"
+      "tobrel.start(function() {\n"
+      "  tobrel.button.addListener(function(type) {\n"
+      "    log('listener ' + type);\n"
+      "    setTimeout(50, function() { exit(); });\n"
+      "    return true;\n"
+      "  });\n"
+      "  tobrel.led.light('red', function(code) { log('handler ' + code); });\n"
+      "});\n",
+      {"led", "button"}));
+  RunResult r = device.app().wait(15000);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err;
+  EXPECT_EQ(device.scriptLog(), (std::vector<std::string>{"handler OK", "listener DOUBLE"}));
 }
 
 TEST(AppLink, TheDaemonClosingTheLinkEndsTheApp) {

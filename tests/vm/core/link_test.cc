@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "callback_registry.h"
@@ -265,6 +267,28 @@ TEST(LinkFramesDeathTest, ASendOnADeadLinkIsTheSendFailureNotASignal) {
       ::testing::KilledBySignal(SIGTRAP), "send failed: Bad file descriptor");
 }
 
+// Out of memory for a frame takes the link's fatal end with its log line, not a bare abort.
+TEST(LinkFramesDeathTest, AFrameThatCannotBeAllocatedIsTheSendFailure) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves address space of its own";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        NuskMsg big = message(kId);
+        big.mutable_led()->mutable_light()->set_color(std::string(size_t{8} << 20, 'x'));
+        // The address space in use now and 4 MiB more: no room for the 8 MiB frame.
+        std::ifstream statm("/proc/self/statm");
+        unsigned long pages = 0;
+        statm >> pages;
+        rlimit limit{};
+        limit.rlim_cur = limit.rlim_max = pages * static_cast<unsigned long>(sysconf(_SC_PAGESIZE)) + (4ul << 20);
+        setrlimit(RLIMIT_AS, &limit);
+        sendMessage(-1, big);
+      },
+      ::testing::KilledBySignal(SIGTRAP), "send failed: Cannot allocate memory");
+}
+
 TEST(LinkConnect, ConnectsOverLoopbackAndASecondConnectReplacesTheFirst) {
   ScriptEnv env;
   Listener daemon;
@@ -414,4 +438,34 @@ TEST_F(Dispatch, EverySentMessageIsLogged) {
   sendMessage(env.app().sock, msg);
   EXPECT_TRUE(env.logged("Sending MSG\n" + msg.DebugString()));
   EXPECT_EQ(readFrame(daemon).id(), kId);
+}
+
+// Passwords, tokens and secrets are masked in both traces; the frames themselves keep them.
+TEST_F(Dispatch, TracesMaskPasswordsTokensAndSecrets) {
+  NuskMsg account = message(kId);
+  auto* sip = account.mutable_t2t()->mutable_account();
+  sip->set_sipid("alice");
+  sip->set_sipdomain("sip.example");
+  sip->set_sippassword("hunter2");
+  sip->set_stunserver("stun.example");
+  sendMessage(env.app().sock, account);
+  EXPECT_EQ(readFrame(daemon).t2t().account().sippassword(), "hunter2");
+
+  NuskMsg config = message("config");
+  config.mutable_config()->mutable_sipinfo()->set_id("alice");
+  config.mutable_config()->mutable_sipinfo()->set_password("swordfish");
+  auto* instance = config.mutable_config()->add_configapp()->add_configinstance();
+  instance->set_name("inst");
+  instance->set_accesstoken("tok-123");
+  config.mutable_authenticationtoken()->set_token("auth-456");
+  deliver(config);
+
+  std::string traces;
+  for (const auto& line : env.logs()) traces += line.message + "\n";
+  for (const char* secret : {"hunter2", "swordfish", "tok-123", "auth-456"})
+    EXPECT_THAT(traces, ::testing::Not(::testing::HasSubstr(secret))) << secret;
+  for (const char* kept : {"sipPassword: \"***\"", "sipId: \"alice\"", "password: \"***\"",
+                           "accessToken: \"***\"", "token: \"***\"", "name: \"inst\""})
+    EXPECT_THAT(traces, ::testing::HasSubstr(kept));
+  EXPECT_EQ(seen, std::vector<std::string>({"listener:config"})) << "the message itself is untouched";
 }
