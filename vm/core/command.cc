@@ -13,31 +13,45 @@ using v8::FunctionCallbackInfo;
 using v8::Value;
 
 CommandCall::CommandCall(const FunctionCallbackInfo<Value>& args, int required, ArgumentTest test, Order order)
-    : args_(args), isolate_(args.GetIsolate()) {
-  TobrelData* app = appData(isolate_);
-  const bool interactive = app->interactiveId != nullptr;
-  const char* refusal = nullptr;
-  if (order == Order::kInteractiveFirst && !interactive) {
-    refusal = "Must be in interactive mode";
-  } else if (!shapeAccepted(args, required, test)) {
-    refusal = "Wrong arguments";
-  } else if (!interactive) {
-    refusal = "Must be in interactive mode";
+    : CommandCall(args) {
+  if (order == Order::kInteractiveFirst) {
+    interactive() && shape(required, test);
+  } else {
+    shape(required, test) && interactive();
   }
-  if (refusal != nullptr) {
-    throwText(isolate_, refusal);
-    return;
-  }
-  if (args.Length() == required + 1) callback_ = args[required].As<Function>();
-  app_ = app;
 }
+
+CommandCall::CommandCall(const FunctionCallbackInfo<Value>& args)
+    : args_(args), isolate_(args.GetIsolate()), app_(appData(isolate_)) {}
 
 CommandCall::~CommandCall() = default;
 
-bool CommandCall::shapeAccepted(const FunctionCallbackInfo<Value>& args, int required, ArgumentTest test) {
+bool CommandCall::require(bool passed, const char* text) {
+  if (failed_) return false;
+  if (!passed) {
+    failed_ = true;
+    throwText(isolate_, text);
+  }
+  return passed;
+}
+
+bool CommandCall::shape(int required, ArgumentTest test, const char* text) {
   // The count alone decides which argument is the callback.
-  const bool shape = args.Length() == required || (args.Length() == required + 1 && args[required]->IsFunction());
-  return shape && (test == nullptr || test(args));
+  const int argc = args_.Length();
+  const bool withCallback = argc == required + 1 && args_[required]->IsFunction();
+  if (!require((argc == required || withCallback) && (test == nullptr || test(args_)), text)) return false;
+  if (withCallback) callback_ = args_[required].As<Function>();
+  return true;
+}
+
+bool CommandCall::exactly(int count, ArgumentTest test, const char* text) {
+  return require(args_.Length() == count && (test == nullptr || test(args_)), text);
+}
+
+bool CommandCall::interactive() {
+  if (!require(app_->interactiveId != nullptr, "Must be in interactive mode")) return false;
+  interactiveChecked_ = true;
+  return true;
 }
 
 bool CommandCall::ascii(int index, std::string* out) const { return asciiValue(isolate_, args_[index], out); }

@@ -40,14 +40,37 @@ class CommandCall {
 
   // Accepts exactly `required` arguments, or `required` + 1 whose last is a function (the
   // callback), and passes `test` when given; then requires interactive mode. On failure the
-  // text is thrown and ok() is false.
+  // text is thrown and ok() is false. Same as the steps shape(required, test), interactive().
   CommandCall(const v8::FunctionCallbackInfo<v8::Value>& args, int required, ArgumentTest test = nullptr,
               Order order = Order::kShapeFirst);
+
+  // The same checks as explicit steps, for natives that log between them, test them in an
+  // order of their own or throw texts of their own. Nothing is checked on construction; each
+  // step throws its text and gives false on failure, and a failed step makes every later one
+  // fail silently, so they chain:
+  //
+  //   CommandCall call(args);
+  //   g_debug("call");
+  //   if (!call.exactly(1) || !call.interactive()) return;
+  //
+  // ok() holds once interactive() has passed and no step failed.
+  explicit CommandCall(const v8::FunctionCallbackInfo<v8::Value>& args);
+
   ~CommandCall();
   CommandCall(const CommandCall&) = delete;
   CommandCall& operator=(const CommandCall&) = delete;
 
-  bool ok() const { return app_ != nullptr; }
+  // `required` arguments, or `required` + 1 whose last is a function (then the callback), and
+  // `test` when given.
+  bool shape(int required, ArgumentTest test = nullptr, const char* text = "Wrong arguments");
+  // Exactly `count` arguments, with no callback form, and `test` when given.
+  bool exactly(int count, ArgumentTest test = nullptr, const char* text = "Wrong arguments");
+  // A test of the native's own; throws `text` when `passed` is false.
+  bool require(bool passed, const char* text);
+  // The app holds an interactive id, else "Must be in interactive mode".
+  bool interactive();
+
+  bool ok() const { return interactiveChecked_ && !failed_; }
   TobrelData* app() const { return app_; }
   bool hasCallback() const { return !callback_.IsEmpty(); }
   // The script's function, empty when the call carries none.
@@ -73,11 +96,11 @@ class CommandCall {
   void sendWith(CallbackHandler* handler);
 
  private:
-  bool shapeAccepted(const v8::FunctionCallbackInfo<v8::Value>& args, int required, ArgumentTest test);
-
   const v8::FunctionCallbackInfo<v8::Value>& args_;
   v8::Isolate* isolate_;
-  TobrelData* app_ = nullptr;
+  TobrelData* app_;
+  bool failed_ = false;
+  bool interactiveChecked_ = false;
   v8::Local<v8::Function> callback_;
   std::unique_ptr<net::zolvek::nusk::message::NuskMsg> message_;
 };

@@ -6,6 +6,7 @@
 
 #include "callback_registry.h"
 #include "data_resource.h"
+#include "fresh_context.h"
 #include "nusk-message.pb.h"
 #include "script.h"
 
@@ -13,7 +14,6 @@ using net::zolvek::nusk::message::NuskMsg;
 using net::zolvek::nusk::message::VReturnCode;
 using net::zolvek::nusk::message::VReturnCode_IsValid;
 using net::zolvek::nusk::message::VReturnCode_Name;
-using v8::Context;
 using v8::Function;
 using v8::HandleScope;
 using v8::Isolate;
@@ -32,11 +32,6 @@ std::string codeName(int code) {
   return std::to_string(code);
 }
 
-void setText(Isolate* isolate, Local<Object> object, const char* key, const std::string& text) {
-  Local<Context> context = isolate->GetCurrentContext();
-  object->Set(context, newString(isolate, key), newString(isolate, text.c_str())).FromMaybe(false);
-}
-
 // The photo and recording handlers: objects built in a fresh context of their own.
 void callWithFileObjects(EventCallbackData* record, const NuskMsg& msg, const char* path,
                          const char* responseLog, const char* eventLog) {
@@ -45,8 +40,7 @@ void callWithFileObjects(EventCallbackData* record, const NuskMsg& msg, const ch
   Local<Function> function = record->function.Get(isolate);
   if (msg.has_response()) {
     g_debug("%s", responseLog);
-    Local<Context> fresh = Context::New(isolate);
-    Context::Scope enter(fresh);
+    FreshContext fresh(isolate);
     Local<Object> response = Object::New(isolate);
     if (msg.response().has_code()) setText(isolate, response, "type", codeName(msg.response().code()));
     Local<Value> argv[] = {response};
@@ -54,12 +48,11 @@ void callWithFileObjects(EventCallbackData* record, const NuskMsg& msg, const ch
   }
   if (msg.has_event()) {
     g_debug("%s", eventLog);
-    Local<Context> fresh = Context::New(isolate);
-    Context::Scope enter(fresh);
+    FreshContext fresh(isolate);
     Local<Object> event = Object::New(isolate);
     if (msg.event().has_code()) setText(isolate, event, "type", codeName(msg.event().code()));
     if (msg.event().has_description()) setText(isolate, event, "description", msg.event().description());
-    event->Set(fresh, newString(isolate, "data"), newFileObject(isolate, path, false)).FromMaybe(false);
+    setProperty(isolate, event, "data", newFileObject(isolate, path, false));
     Local<Value> argv[] = {event};
     callScriptFunction(isolate, function, 1, argv);
   }

@@ -37,8 +37,10 @@ bool EventCallback(void* record, const net::zolvek::nusk::message::NuskMsg& msg)
 bool EventCallbackWebcam(void* record, const net::zolvek::nusk::message::NuskMsg& msg);
 bool EventCallbackRecord(void* record, const net::zolvek::nusk::message::NuskMsg& msg);
 
-// A CallbackHandler that runs `handler` (one of the three above) on a new EventCallbackData
-// holding `function` under `name`, and releases the record with its entry.
+// A CallbackHandler that runs `handler` on a new EventCallbackData holding `function` under
+// `name`, and releases the record with its entry. The three handlers above stay registered;
+// the one-shot handlers (lists, contacts, device information, recognition) use the same record
+// and return false once they have acted, so the registry drops the entry and frees the record.
 CallbackHandler* newEventCallbackHandler(bool (*handler)(void*, const net::zolvek::nusk::message::NuskMsg&),
                                          const char* name, v8::Local<v8::Function> function);
 

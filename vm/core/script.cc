@@ -30,6 +30,14 @@ Local<String> newString(Isolate* isolate, const char* utf8) {
 
 void throwText(Isolate* isolate, const char* text) { isolate->ThrowException(newString(isolate, text)); }
 
+void setProperty(Isolate* isolate, Local<v8::Object> object, const char* key, Local<Value> value) {
+  object->Set(isolate->GetCurrentContext(), newString(isolate, key), value).FromMaybe(false);
+}
+
+void setText(Isolate* isolate, Local<v8::Object> object, const char* key, const std::string& text) {
+  setProperty(isolate, object, key, newString(isolate, text.c_str()));
+}
+
 const char* toCString(const String::Utf8Value& value) {
   return *value != nullptr ? *value : "<string conversion failed>";
 }

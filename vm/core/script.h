@@ -21,6 +21,12 @@ void throwText(v8::Isolate* isolate, const char* text);
 // A string for the script from native text, read as UTF-8 up to its first NUL.
 v8::Local<v8::String> newString(v8::Isolate* isolate, const char* utf8);
 
+// Assigns `key` on `object` in the current context (an assignment: script setters run).
+void setProperty(v8::Isolate* isolate, v8::Local<v8::Object> object, const char* key, v8::Local<v8::Value> value);
+
+// setProperty with a string made by newString: native text read as UTF-8 up to its first NUL.
+void setText(v8::Isolate* isolate, v8::Local<v8::Object> object, const char* key, const std::string& text);
+
 // The text of a UTF-8 conversion, or "<string conversion failed>" when it gave none.
 const char* toCString(const v8::String::Utf8Value& value);
 

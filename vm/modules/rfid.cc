@@ -4,6 +4,7 @@
 
 #include <glib.h>
 
+#include "fresh_context.h"
 #include "nusk-message.pb.h"
 #include "script.h"
 
@@ -12,10 +13,8 @@ using net::zolvek::nusk::message::RfidCallback;
 using net::zolvek::nusk::message::RfidCallback_Col_Name;
 using net::zolvek::nusk::message::RfidCallback_Dir_Name;
 using net::zolvek::nusk::message::RfidCallback_Type_Name;
-using v8::Context;
 using v8::Function;
 using v8::FunctionCallbackInfo;
-using v8::HandleScope;
 using v8::Integer;
 using v8::Isolate;
 using v8::Local;
@@ -24,15 +23,7 @@ using v8::Value;
 
 namespace {
 
-// Text fields end at their first zero byte (c_str) and are read as UTF-8 (newString).
-void setProperty(Isolate* isolate, Local<Object> tag, const char* key, Local<Value> value) {
-  tag->Set(isolate->GetCurrentContext(), newString(isolate, key), value).FromMaybe(false);
-}
-
-void setText(Isolate* isolate, Local<Object> tag, const char* key, const std::string& text) {
-  setProperty(isolate, tag, key, newString(isolate, text.c_str()));
-}
-
+// Text fields end at their first zero byte and are read as UTF-8 (setText).
 Local<Object> tagObject(Isolate* isolate, const RfidCallback& rfid) {
   Local<Object> tag = Object::New(isolate);
   setText(isolate, tag, "id", rfid.id());
@@ -50,10 +41,7 @@ Local<Object> tagObject(Isolate* isolate, const RfidCallback& rfid) {
 bool RfidMsgCallback::onMessage(const NuskMsg& msg) {
   if (!msg.has_rfidcallback()) return true;
   const RfidCallback& rfid = msg.rfidcallback();
-  // The fresh context goes with this scope, on every path (a throwing function included).
-  HandleScope scope(isolate());
-  Local<Context> fresh = Context::New(isolate());
-  Context::Scope enter(fresh);
+  FreshContext fresh(isolate());
   g_message("RFID: RfidMsgCallback");
   g_message("RFID: RfidMsgCallback : %s", rfid.id().c_str());
   Local<Value> argv[] = {tagObject(isolate(), rfid)};

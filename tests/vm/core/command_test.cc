@@ -62,6 +62,27 @@ void TestRecord(const FunctionCallbackInfo<Value>& args) {
   call.send("MutimediaRecord", EventCallbackRecord);
 }
 
+// call(a, b) in steps: exactly two arguments, a DEBUG line, then a check of its own, then
+// interactive mode; and a reversed one: interactive mode first, then the shape.
+void TestSteps(const FunctionCallbackInfo<Value>& args) {
+  CommandCall call(args);
+  if (!call.exactly(2)) return;
+  g_debug("steps: shape passed");
+  if (!call.require(args[0]->IsString(), "Arg[0] Must be string") || !call.interactive()) return;
+  call.message().mutable_ping();
+  call.send("STEPS");
+}
+
+void TestReversed(const FunctionCallbackInfo<Value>& args) {
+  CommandCall call(args);
+  // Every step after a failed one fails without throwing again.
+  call.interactive();
+  call.shape(1);
+  if (!call.ok()) return;
+  call.message().mutable_ping();
+  call.send("REVERSED");
+}
+
 class Commands : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -69,7 +90,8 @@ class Commands : public ::testing::Test {
     v8::HandleScope scope(env.isolate());
     Local<Object> global = env.context()->Global();
     const std::pair<const char*, v8::FunctionCallback> natives[] = {
-        {"light", TestLight}, {"reset", TestReset}, {"photo", TestPhoto}, {"record", TestRecord}};
+        {"light", TestLight}, {"reset", TestReset}, {"photo", TestPhoto}, {"record", TestRecord},
+        {"steps", TestSteps},  {"reversed", TestReversed}};
     for (const auto& native : natives) {
       Local<v8::Function> fn =
           FunctionTemplate::New(env.isolate(), native.second)->GetFunction(env.context()).ToLocalChecked();
@@ -142,6 +164,40 @@ TEST_F(Commands, OutsideInteractiveModeNothingIsSentAndTheShapeIsTestedFirst) {
   EXPECT_EQ(callbackCount(), 0u);
   grant();
   EXPECT_EQ(env.run("reset(1, 2)"), "threw: Wrong arguments");
+}
+
+TEST_F(Commands, StepsRunInTheNativesOwnOrderAndStopAtTheFirstFailure) {
+  struct Case {
+    bool interactive;
+    const char* call;
+    const char* result;
+    bool sent;
+  };
+  const std::vector<Case> cases = {
+      {false, "steps('a')", "threw: Wrong arguments", false},
+      {false, "steps('a', function() {})", "threw: Must be in interactive mode", false},
+      {false, "steps(1, 2)", "threw: Arg[0] Must be string", false},
+      {true, "steps('a', 2, function() {})", "threw: Wrong arguments", false},  // no callback form
+      {true, "steps('a', function() {})", "undefined", true},
+      {false, "reversed(1, 2)", "threw: Must be in interactive mode", false},
+      {true, "reversed(1, 2)", "threw: Wrong arguments", false},
+      {true, "reversed(1, function() {})", "undefined", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.call);
+    clearCallbacks();
+    g_free(env.app().interactiveId);
+    env.app().interactiveId = c.interactive ? g_strdup(kGranted) : nullptr;
+    EXPECT_EQ(env.run(c.call), c.result);
+    if (!c.sent) {
+      EXPECT_TRUE(linkIsQuiet());
+      EXPECT_EQ(callbackCount(), 0u);
+      continue;
+    }
+    EXPECT_TRUE(readFrame(daemon).has_ping());
+  }
+  EXPECT_TRUE(env.logged("steps: shape passed"));
+  EXPECT_EQ(callbackCount(), 1u);  // the last call bound its callback
 }
 
 TEST_F(Commands, AConversionThatThrowsSendsNothingAndTheScriptSeesItsOwnException) {
