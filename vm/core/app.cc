@@ -2,10 +2,7 @@
 // end and the heap-limit end. Later features add their own one-line steps to startApp.
 #include "app.h"
 
-#include <errno.h>
 #include <stdio.h>
-#include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "data_resource.h"
@@ -20,6 +17,7 @@
 #include "script.h"
 #include "timeouts.h"
 #include "tobrel_data.h"
+#include "whole_file.h"
 
 using v8::Context;
 using v8::FunctionTemplate;
@@ -57,9 +55,7 @@ size_t onNearHeapLimit(void* raw, size_t currentLimit, size_t initialLimit) {
   static int calls = 0;
   if (++calls == 1) {
     warnHeapExhausted(*data);
-    data->quitRequested = true;
-    data->exitStatus = 1;
-    if (data->loop != nullptr) g_main_loop_quit(data->loop);
+    endApp(data, 1);
     Isolate::GetCurrent()->TerminateExecution();
   }
   return currentLimit + initialLimit / 2;
@@ -74,39 +70,6 @@ void onOutOfMemory(const char* /*location*/, bool /*isHeap*/) {
 }
 
 }  // namespace
-
-std::string appFilePath(const TobrelData& data, const char* name) {
-  char path[255];
-  snprintf(path, sizeof path, "%s/%s/%s", data.options->appFolder, data.appName.c_str(), name);
-  return path;
-}
-
-char* readFile(const char* path, size_t* length) {
-  struct stat info;
-  if (stat(path, &info) != 0) g_error("%s", strerror(errno));
-  // A directory or a device would hand the compiler bytes that are not the file's.
-  if (!S_ISREG(info.st_mode)) g_error("%s", strerror(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
-  FILE* file = fopen(path, "rb");
-  if (file == nullptr) g_error("%s", strerror(errno));
-  auto* buffer = new char[static_cast<size_t>(info.st_size) + 1];
-  const size_t got = fread(buffer, 1, static_cast<size_t>(info.st_size), file);
-  const bool failed = ferror(file) != 0;
-  const int readErrno = errno;
-  fclose(file);
-  if (failed) g_error("%s", strerror(readErrno));
-  buffer[got] = '\0';  // after what was read: a file that shrank leaves no stale bytes
-  if (length != nullptr) *length = got;
-  return buffer;
-}
-
-MaybeLocal<String> loadSource(TobrelData* data, const char* name) {
-  const std::string path = appFilePath(*data, name);
-  g_debug("loading source: %s", path.c_str());
-  char* bytes = readFile(path.c_str());
-  MaybeLocal<String> source = String::NewFromUtf8(Isolate::GetCurrent(), bytes);
-  delete[] bytes;
-  return source;
-}
 
 Local<ObjectTemplate> createGlobalTemplate(Isolate* isolate) {
   Local<ObjectTemplate> global = ObjectTemplate::New(isolate);
@@ -150,7 +113,7 @@ void startApp(TobrelData* data) {
   Context::Scope contextScope(context);
   context->Global()->SetAlignedPointerInInternalField(0, data);
   const std::string paramsPath = appFilePath(*data, "config.bin");
-  context->Global()->Set(context, newString(isolate, "params"), loadParams(isolate, paramsPath.c_str())).FromMaybe(false);
+  setProperty(isolate, context->Global(), "params", loadParams(isolate, paramsPath.c_str()));
 
   Local<String> source;
   if (!loadSource(data, "main.js").ToLocal(&source)) {
@@ -173,9 +136,7 @@ gboolean autokillNotInteractive(gpointer raw) {
   if (data->interactiveId != nullptr) return FALSE;
   g_warning("/!\\ AUTOKILL, application still not interactive after %dms", kNotInteractiveTimeoutMs);
   // Ends through the loop, so the engine is torn down as after exit(); the status is the same.
-  data->exitStatus = 255;
-  data->quitRequested = true;
-  g_main_loop_quit(data->loop);
+  endApp(data, 255);
   return FALSE;
 }
 

@@ -5,7 +5,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "link.h"
 #include "nusk-message.pb.h"
 
 using net::zolvek::nusk::message::NuskMsg;
@@ -115,11 +114,6 @@ bool unregisterCallback(const std::string& key) {
   if (removed == nullptr) return false;
   CallbackRegistryAccess::drop(removed);
   return true;
-}
-
-void sendMessageWithCallback(int sock, const NuskMsg& msg, CallbackHandler* handler) {
-  registerCallback(msg.id(), handler);
-  sendMessage(sock, msg);
 }
 
 bool dispatchCallback(const NuskMsg& msg) {

@@ -62,9 +62,6 @@ bool unregisterCallback(const std::string& key);
 // The purge's test: the handler was registered more than the lifetime ago.
 bool isCallbackExpired(const std::string& key, const CallbackHandler& handler);
 
-// Registers `handler` under msg's id, then writes the frame: every reply finds its entry.
-void sendMessageWithCallback(int sock, const net::zolvek::nusk::message::NuskMsg& msg, CallbackHandler* handler);
-
 // The poller's step for a message with a correlationId: calls its handler and drops the entry
 // when the handler is done. An entry dropped while its own handler runs (a script function
 // sent a command that purged it) is freed only after that call returns. False when no handler

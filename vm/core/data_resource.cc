@@ -6,14 +6,13 @@
 #include <glib.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include <string>
 
 #include "modules.h"
 #include "script.h"
 #include "tobrel_data.h"
-#include "utils.h"
+#include "whole_file.h"
 
 using v8::External;
 using v8::FunctionCallbackInfo;
@@ -27,30 +26,13 @@ using v8::Value;
 
 namespace {
 
-constexpr size_t kAppFilePathBytes = 512;  // a longer path is cut to 511 characters
-
-std::string appDataPath(const TobrelData& app, const std::string& name) {
-  char path[kAppFilePathBytes];
-  // The name is joined unchanged: one that begins with "/" still lands inside the app folder.
-  snprintf(path, sizeof path, "%s/%s/%s", app.options->appFolder, app.appName.c_str(), name.c_str());
-  return path;
-}
-
 // The app-file path for args[0], or false after throwing (a refused name) or with the
 // conversion's exception pending.
 bool checkedAppPath(const FunctionCallbackInfo<Value>& args, std::string* path) {
   Isolate* isolate = args.GetIsolate();
   std::string name;
-  if (!asciiValue(isolate, args[0], &name)) return false;
-  // The check runs on the very bytes that will name the file.
-  if (isForbiddenPath(name.c_str()) != 0) {
-    g_warning("access denied: %s", name.c_str());
-    std::string shown;
-    if (!utf8Value(isolate, args[0], &shown)) return false;
-    throwText(isolate, ("access denied: " + shown).c_str());
-    return false;
-  }
-  *path = appDataPath(*appData(isolate), name);
+  if (!checkAppPath(isolate, args[0], &name)) return false;
+  *path = appFilePath(*appData(isolate), name.c_str(), kAppDataPathBytes);
   return true;
 }
 
@@ -58,16 +40,9 @@ void throwCannotOpen(Isolate* isolate, const std::string& path) {
   throwText(isolate, ("cannot open resource: " + path).c_str());
 }
 
-// Null after the WARNING with `error`'s text; closes `file` when given.
-std::unique_ptr<ResourceContent> failLoad(FILE* file, int error) {
-  g_warning("%s", strerror(error));
-  if (file != nullptr) fclose(file);
-  return nullptr;
-}
-
 }  // namespace
 
-ResourceContent::~ResourceContent() { g_free(buf); }
+ResourceContent::~ResourceContent() { delete[] buf; }
 
 Local<Object> newFileObject(Isolate* isolate, const char* path, bool withText) {
   v8::EscapableHandleScope scope(isolate);
@@ -86,22 +61,16 @@ Local<Object> getDataResource(const char* path) {
 }
 
 std::unique_ptr<ResourceContent> loadResourceFile(const char* path) {
-  FILE* file = fopen(path, "r");
-  if (file == nullptr) return failLoad(nullptr, errno);
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0) return failLoad(file, errno);
-  // A directory or a device has no content to hand over as text.
-  if (!S_ISREG(info.st_mode)) return failLoad(file, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
-  if (info.st_size > INT32_MAX - 1) return failLoad(file, EFBIG);
+  WholeFile file;
+  // Its length is a signed 32-bit count.
+  const int error = readWholeFile(path, &file, INT32_MAX - 1);
+  if (error != 0) {
+    g_warning("%s", strerror(error));
+    return nullptr;
+  }
   auto content = std::make_unique<ResourceContent>();
-  content->buf = static_cast<char*>(g_try_malloc(static_cast<size_t>(info.st_size) + 1));
-  if (content->buf == nullptr) return failLoad(file, ENOMEM);
-  const size_t got = fread(content->buf, 1, static_cast<size_t>(info.st_size), file);
-  if (ferror(file) != 0) return failLoad(file, errno != 0 ? errno : EIO);
-  fclose(file);
-  // After the bytes actually read: a file that shrank meanwhile leaves no stale heap bytes.
-  content->buf[got] = '\0';
-  content->len = static_cast<int32_t>(got);
+  content->buf = file.bytes.release();
+  content->len = static_cast<int32_t>(file.size);
   return content;
 }
 

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-// The whole content of one file: its bytes and a NUL after them.
+// The whole content of one file: its bytes (new[]) and a NUL after them.
 struct ResourceContent {
   ResourceContent() = default;
   ResourceContent(const ResourceContent&) = delete;
@@ -26,8 +26,8 @@ v8::Local<v8::Object> newFileObject(v8::Isolate* isolate, const char* path, bool
 // A DataResource for `path`, with the `text` accessor.
 v8::Local<v8::Object> getDataResource(const char* path);
 
-// The whole file, or null (after a WARNING with the system's error text) when it cannot be
-// opened, examined or read, is not a regular file or does not fit in memory.
+// The whole file (whole_file.h), or null (after a WARNING with the system's error text) when it
+// cannot be opened, examined or read, is not a regular file or does not fit in memory.
 std::unique_ptr<ResourceContent> loadResourceFile(const char* path);
 
 void resourceTextGetter(v8::Local<v8::String> property, const v8::PropertyCallbackInfo<v8::Value>& info);

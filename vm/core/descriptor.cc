@@ -7,7 +7,6 @@
 
 #include <string>
 
-#include "app.h"
 #include "tobrel_data.h"
 
 namespace {

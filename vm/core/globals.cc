@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "app.h"
 #include "script.h"
 #include "tobrel_data.h"
 #include "utils.h"
+#include "whole_file.h"
 
 using v8::Context;
 using v8::Function;
@@ -42,11 +42,9 @@ void LogFunction(const FunctionCallbackInfo<Value>& args) {
 void ExitFunction(const FunctionCallbackInfo<Value>& args) {
   g_debug("EXIT");
   if (args.Length() != 0) return throwText(args.GetIsolate(), "Wrong arguments");
-  TobrelData* data = appData(args.GetIsolate());
-  // Before the loop runs (main.js's top level) quitting it has no effect; the flag makes
-  // runChild skip the loop instead.
-  data->quitRequested = true;
-  g_main_loop_quit(data->loop);
+  // Before the loop runs (main.js's top level) quitting it has no effect; runChild then skips
+  // the loop instead.
+  endApp(appData(args.GetIsolate()), 0);
 }
 
 void TimestampFunction(const FunctionCallbackInfo<Value>& args) {
@@ -88,12 +86,7 @@ void IncludeFunction(const FunctionCallbackInfo<Value>& args) {
   Isolate* isolate = args.GetIsolate();
   if (args.Length() != 1 || !args[0]->IsString()) return throwText(isolate, "Must contain only one file");
   std::string path;
-  if (!asciiValue(isolate, args[0], &path)) return;
-  if (isForbiddenPath(path.c_str())) {
-    g_warning("access denied: %s", path.c_str());
-    isolate->ThrowException(String::Concat(isolate, newString(isolate, "access denied: "), args[0].As<String>()));
-    return;
-  }
+  if (!checkAppPath(isolate, args[0], &path)) return;
   g_debug("Include: %s", path.c_str());
   TobrelData* data = appData(isolate);
   Local<Context> context = isolate->GetCurrentContext();

@@ -196,6 +196,11 @@ int sendMessage(int sock, const NuskMsg& msg) {
   return 0;
 }
 
+void sendMessageWithCallback(int sock, const NuskMsg& msg, CallbackHandler* handler) {
+  registerCallback(msg.id(), handler);
+  sendMessage(sock, msg);
+}
+
 int receiveMessage(int sock, NuskMsg* msg) {
   if (!readable(sock, kPollWaitMs)) return 1;
   g_debug("message received");
@@ -254,12 +259,6 @@ gboolean pollServer(gpointer raw) {
     armInteractiveStopped(app);
   }
   return TRUE;
-}
-
-void endApp(TobrelData* app, int status) {
-  app->exitStatus = status;
-  app->quitRequested = true;
-  g_main_loop_quit(app->loop);
 }
 
 gboolean autokillInteractiveStopped(gpointer app) {

@@ -7,11 +7,13 @@
 #include <glib.h>
 #include <v8.h>
 
+#include "tobrel_data.h"
+
+class CallbackHandler;
+
 namespace net::zolvek::nusk::message {
 class NuskMsg;
 }
-
-class TobrelData;
 
 // How long one idle pass waits for the link to become readable.
 constexpr int kPollWaitMs = 1;
@@ -22,6 +24,10 @@ net::zolvek::nusk::message::NuskMsg* newMessage(const char* interactiveId);
 
 // Writes one whole frame. Any failure of the link is fatal ("send failed: %s").
 int sendMessage(int sock, const net::zolvek::nusk::message::NuskMsg& msg);
+
+// Registers `handler` under msg's id (callback_registry.h), then writes the frame: every
+// reply finds its entry.
+void sendMessageWithCallback(int sock, const net::zolvek::nusk::message::NuskMsg& msg, CallbackHandler* handler);
 
 // 1 when there is nothing to dispatch (nothing ready within kPollWaitMs, or a frame whose bytes
 // are no message, which is dropped with a warning); 0 when one frame was read into `msg`.
@@ -38,9 +44,6 @@ gboolean pollServer(gpointer app);
 
 // Armed by a STOP from the daemon: ends the app with status 0.
 gboolean autokillInteractiveStopped(gpointer app);
-
-// Ends the app through its main loop with `status`, as exit() does with 0.
-void endApp(TobrelData* app, int status);
 
 // tobrel.connect(host, port[, options])
 void ConnectFunction(const v8::FunctionCallbackInfo<v8::Value>& args);

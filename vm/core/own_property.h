@@ -10,4 +10,8 @@
 bool setOwnProperty(v8::Isolate* isolate, v8::Local<v8::Object> target, const char* name,
                     v8::Local<v8::Value> value);
 
+// setOwnProperty with a script string of `text` (newString, script.h: UTF-8 up to its first
+// NUL), the own-property counterpart of setText.
+bool setOwnText(v8::Isolate* isolate, v8::Local<v8::Object> target, const char* name, const char* text);
+
 #endif

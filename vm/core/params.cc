@@ -3,16 +3,15 @@
 
 #include <errno.h>
 #include <glib.h>
-#include <stdio.h>
-#include <stdlib.h>
+#include <limits.h>
 #include <sys/stat.h>
 
-#include <memory>
 #include <string>
 
 #include "nusk-message.pb.h"
 #include "own_property.h"
 #include "script.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -20,33 +19,20 @@ using net::zolvek::nusk::message::ConfigApp;
 using net::zolvek::nusk::message::ConfigInstance;
 using net::zolvek::nusk::message::KeyValue;
 
-void setString(v8::Isolate* isolate, v8::Local<v8::Object> target, const std::string& key,
-               const std::string& value) {
-  setOwnProperty(isolate, target, key.c_str(), newString(isolate, value.c_str()));
-}
-
 bool readConfig(const char* path, ConfigApp* config) {
   struct stat st;
   if (stat(path, &st) != 0) {
     g_warning("no params loaded: %s", g_strerror(errno));
     return false;
   }
-  const size_t size = static_cast<size_t>(st.st_size);
-  std::unique_ptr<char, decltype(&free)> buffer(static_cast<char*>(malloc(size > 0 ? size : 1)), &free);
-  if (!buffer) {
-    g_warning("%s", g_strerror(ENOMEM));
+  WholeFile file;
+  const int error = readWholeFile(path, &file, INT_MAX);  // the parser takes an int count
+  if (error != 0) {
+    g_warning("%s", g_strerror(error));
     return false;
   }
-  FILE* file = fopen(path, "rb");
-  if (file == nullptr) {
-    g_warning("%s", g_strerror(errno));
-    return false;
-  }
-  // The file may have shrunk since stat: only the bytes read are parsed.
-  const size_t got = fread(buffer.get(), 1, size, file);
-  fclose(file);
   // Whatever parsed is used, even when fields are missing or the bytes end early.
-  config->ParseFromArray(buffer.get(), static_cast<int>(got));
+  config->ParseFromArray(file.bytes.get(), static_cast<int>(file.size));
   return true;
 }
 
@@ -59,9 +45,9 @@ v8::Local<v8::Object> loadParams(v8::Isolate* isolate, const char* path) {
 
   for (const ConfigInstance& instance : config.configinstance()) {
     v8::Local<v8::Object> object = v8::Object::New(isolate);
-    for (const KeyValue& pair : instance.params()) setString(isolate, object, pair.key(), pair.value());
-    if (instance.has_accesstoken()) setString(isolate, object, "accessToken", instance.accesstoken());
-    if (instance.has_uuid()) setString(isolate, object, "uuid", instance.uuid());
+    for (const KeyValue& pair : instance.params()) setOwnText(isolate, object, pair.key().c_str(), pair.value().c_str());
+    if (instance.has_accesstoken()) setOwnText(isolate, object, "accessToken", instance.accesstoken().c_str());
+    if (instance.has_uuid()) setOwnText(isolate, object, "uuid", instance.uuid().c_str());
     setOwnProperty(isolate, params, instance.name().c_str(), object);
   }
 
@@ -72,7 +58,7 @@ v8::Local<v8::Object> loadParams(v8::Isolate* isolate, const char* path) {
     for (const KeyValue& pair : config.parameters()) {
       g_debug("create parameters key : %s", pair.key().c_str());
       g_debug("create parameters value : %s", pair.value().c_str());
-      setString(isolate, descriptor, pair.key(), pair.value());
+      setOwnText(isolate, descriptor, pair.key().c_str(), pair.value().c_str());
     }
     setOwnProperty(isolate, params, "descriptor", descriptor);
   }

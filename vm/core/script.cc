@@ -4,6 +4,7 @@
 #include <glib.h>
 
 #include "tobrel_data.h"
+#include "utils.h"
 
 using v8::Context;
 using v8::Function;
@@ -119,4 +120,15 @@ bool utf8Value(Isolate* isolate, Local<Value> value, std::string* out) {
   if (*utf8 == nullptr) return false;
   out->assign(*utf8, static_cast<size_t>(utf8.length()));
   return true;
+}
+
+bool checkAppPath(Isolate* isolate, Local<Value> arg, std::string* name) {
+  // The check runs on the very bytes that will name the file.
+  if (!asciiValue(isolate, arg, name)) return false;
+  if (isForbiddenPath(name->c_str()) == 0) return true;
+  g_warning("access denied: %s", name->c_str());
+  Local<String> text;
+  if (!arg->ToString(isolate->GetCurrentContext()).ToLocal(&text)) return false;
+  isolate->ThrowException(String::Concat(isolate, newString(isolate, "access denied: "), text));
+  return false;
 }

@@ -1,6 +1,10 @@
 // TobrelData: the launch request split and the listener fan-out of an app child.
 #include "tobrel_data.h"
 
+#include <stdio.h>
+
+#include <vector>
+
 TobrelData::TobrelData() = default;
 
 TobrelData::~TobrelData() {
@@ -60,4 +64,16 @@ void TobrelData::deleteListeners() {
   for (GList* node = listeners; node != nullptr; node = node->next) delete static_cast<NuskMsgListener*>(node->data);
   g_list_free(listeners);
   listeners = nullptr;
+}
+
+std::string appFilePath(const TobrelData& app, const char* name, size_t bufferBytes) {
+  std::vector<char> path(bufferBytes > 0 ? bufferBytes : 1);
+  snprintf(path.data(), path.size(), "%s/%s/%s", app.options->appFolder, app.appName.c_str(), name);
+  return path.data();
+}
+
+void endApp(TobrelData* app, int status) {
+  if (!app->quitRequested) app->exitStatus = status;
+  app->quitRequested = true;
+  if (app->loop != nullptr) g_main_loop_quit(app->loop);
 }

@@ -5,6 +5,7 @@
 #define TOBREL_VM_CORE_TOBREL_DATA_H
 
 #include <glib.h>
+#include <stddef.h>
 
 #include <memory>
 #include <string>
@@ -74,11 +75,26 @@ class TobrelData : public NuskMsgListener {
   // only so that this header needs no more than the forward declaration.
   std::shared_ptr<Descriptor> descriptor;
 
-  // exit() (or a fatal app condition) asked the app to end. Also set before the main loop has
-  // started, so runChild then skips the loop instead of losing the request.
+  // exit() (or a fatal app condition) asked the app to end, through endApp. Also set before the
+  // main loop has started, so runChild then skips the loop instead of losing the request.
   bool quitRequested = false;
   // Status of the child once its loop has ended: 0, or what the quitting code chose.
   int exitStatus = 0;
 };
+
+// Ends the app through its main loop with `status` (exit() ends it with 0). The first end
+// decides the status; the loop is asked to quit whenever it runs, and runChild does not start
+// a loop for an app that has already ended.
+void endApp(TobrelData* app, int status);
+
+// Paths of an app's files are "<appFolder>/<appName>/<name>" in a buffer of this many bytes: a
+// longer path is cut to one character less. Start-up (scripts, access list, parameters) uses
+// the first; the script's own data files (file.read, file.write) the second.
+constexpr size_t kAppPathBytes = 255;
+constexpr size_t kAppDataPathBytes = 512;
+
+// The one builder of app file paths. The name is joined unchanged: one that begins with "/"
+// still lands inside the app's folder.
+std::string appFilePath(const TobrelData& app, const char* name, size_t bufferBytes = kAppPathBytes);
 
 #endif

@@ -39,7 +39,7 @@ void print_element_names(v8::Isolate* isolate, xmlNode* node, v8::Local<v8::Obje
       continue;
     }
     g_message("node type: Element, content: %s\n", content);
-    setOwnProperty(isolate, target, name, newString(isolate, reinterpret_cast<const char*>(content)));
+    setOwnText(isolate, target, name, reinterpret_cast<const char*>(content));
     xmlFree(content);
   }
 }

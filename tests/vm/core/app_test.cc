@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -110,6 +112,21 @@ TEST(AppChild, UnreadableScriptsAbortTheChild) {
        "\n: No such file or directory\n"},
       {"include of the app folder itself", [](const TempDir& d) { writeApp(d, "app", "include('');"); },
        "\n: Is a directory\n"},
+      {"main.js is a pipe",
+       [](const TempDir& d) {
+         d.write("app/descriptor.xml", tobrel_test::kEmptyDescriptor);
+         ASSERT_EQ(mkfifo((d.path() + "/app/main.js").c_str(), 0600), 0);
+       },
+       "\n: Invalid argument\n"},
+#if !defined(__SANITIZE_ADDRESS__)  // the address sanitizer ends a huge allocation itself
+      {"main.js larger than memory",
+       [](const TempDir& d) {
+         writeApp(d, "app", "");
+         // A sparse terabyte: no room to hold it, however it is read.
+         ASSERT_EQ(truncate((d.path() + "/app/main.js").c_str(), off_t{1} << 40), 0);
+       },
+       "\n: Cannot allocate memory\n"},
+#endif
   };
   for (const auto& c : cases) {
     TempDir apps;

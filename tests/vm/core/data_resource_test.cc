@@ -2,10 +2,15 @@
 // app folder: the path rules, reads that always see the file as it is now, and failures.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "data_resource.h"
 #include "script.h"
@@ -104,6 +109,34 @@ TEST_F(Files, FilesThatCannotBeReadThrowCannotOpenResource) {
     EXPECT_EQ(env.run("r.text"), "threw: cannot open resource: " + appPath(c.name));
     EXPECT_TRUE(env.logged(c.warning));
   }
+}
+
+// A pipe in the app folder has no content to read: `text` refuses it at once instead of
+// waiting for a writer that never comes.
+TEST_F(Files, APipeIsRefusedWithoutWaitingForAWriter) {
+  const std::string fifo = appPath("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::atomic<bool> done{false};
+  bool unblocked = false;
+  // Should the read wait for a writer after all, this one lets it go, so the test fails
+  // instead of hanging.
+  std::thread rescue([&] {
+    for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (!done) {
+      const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        unblocked = true;
+        close(fd);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  const std::string result = env.run("file.read('pipe').text");
+  done = true;
+  rescue.join();
+  EXPECT_FALSE(unblocked) << "the read waited for a writer";
+  EXPECT_EQ(result, "threw: cannot open resource: " + fifo);
+  EXPECT_TRUE(env.logged("Invalid argument"));
 }
 
 TEST_F(Files, AWriteThatCannotOpenItsFileThrowsAndWritesNothing) {
