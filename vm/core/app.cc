@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "data_resource.h"
 #include "descriptor.h"
 #include "engine.h"
@@ -49,16 +51,14 @@ void warnHeapExhausted(const TobrelData& data) {
 
 // Reached when the app's script heap is nearly full. The script is terminated and the app ends
 // with status 1; the extra room lets the engine finish the allocation in progress instead of
-// dying of its own out-of-memory trap.
+// dying of its own out-of-memory trap. The room is given once: every later call terminates
+// again and the limit stays where it is, so an app never grows past one and a half budgets.
 size_t onNearHeapLimit(void* raw, size_t currentLimit, size_t initialLimit) {
   auto* data = static_cast<TobrelData*>(raw);
-  static int calls = 0;
-  if (++calls == 1) {
-    warnHeapExhausted(*data);
-    endApp(data, 1);
-    Isolate::GetCurrent()->TerminateExecution();
-  }
-  return currentLimit + initialLimit / 2;
+  warnHeapExhausted(*data);
+  endApp(data, 1);
+  Isolate::GetCurrent()->TerminateExecution();
+  return std::max(currentLimit, initialLimit + initialLimit / 2);
 }
 
 // One allocation larger than any extra room (a huge array, say): the engine cannot go on, and

@@ -253,6 +253,8 @@ gboolean pollServer(gpointer raw) {
   NuskMsg msg;
   if (receiveMessage(app->sock, &msg) != 0) return TRUE;
   if (msg.has_correlationid() && !dispatchCallback(msg)) g_warning("NO CORRELATION FOUND");
+  // A handler that ended the app (a refused START) ends it before any listener hears the message.
+  if (app->quitRequested) return TRUE;
   if (!msg.has_interactivemode()) {
     app->onMessage(msg);
   } else if (msg.interactivemode().has_action() && msg.interactivemode().action() == InteractiveMode::STOP) {

@@ -88,10 +88,19 @@ void reportException(Isolate* isolate, TryCatch* tryCatch) { reportLines(isolate
 
 void reportExceptionWarning(Isolate* isolate, TryCatch* tryCatch) { reportLines(isolate, tryCatch, false); }
 
+bool appEnding(Local<Context> context) {
+  if (context->Global()->InternalFieldCount() < 1) return false;
+  const TobrelData* app = appData(context);
+  return app != nullptr && app->quitRequested;
+}
+
 bool callScriptFunction(Isolate* isolate, Local<Function> fn, int argc, Local<Value>* argv) {
   HandleScope scope(isolate);
   Local<Context> context;
   if (!fn->GetCreationContext().ToLocal(&context)) context = isolate->GetCurrentContext();
+  // Other sources of the loop's last pass still come here once the app has ended (a second
+  // timer due beside one that ran out of heap): none of them may run script again.
+  if (appEnding(context)) return false;
   Context::Scope contextScope(context);
   TryCatch tryCatch(isolate);
   Local<Value> result;

@@ -43,10 +43,15 @@ void reportExceptionWarning(v8::Isolate* isolate, v8::TryCatch* tryCatch);
 // `end`, cut at 1023 characters. A negative start or an end before the start gives no carets.
 std::string caretLine(int start, int end);
 
+// True once the app whose TobrelData `context` holds in its global's internal field 0 has
+// ended (endApp); false for a context without that field.
+bool appEnding(v8::Local<v8::Context> context);
+
 // Calls `fn` with itself as the receiver, in its own creation context, inside a TryCatch.
 // An exception is reported with reportExceptionWarning and counts as "not true". Returns true
 // only when the function returned the boolean true. Every timer, listener and reply handler
-// calls script functions through this.
+// calls script functions through this; once the function's app has ended it is not called and
+// the result is false, so nothing of an ending app runs again.
 bool callScriptFunction(v8::Isolate* isolate, v8::Local<v8::Function> fn, int argc = 0,
                         v8::Local<v8::Value>* argv = nullptr);
 

@@ -326,3 +326,19 @@ TEST(HeapLimit, ExhaustionEndsTheAppWithAWarningAndStatusOne) {
     EXPECT_THAT(r.err, Not(HasSubstr("AUTOKILL"))) << c.name;
   }
 }
+
+// Once the heap limit has ended the app, nothing of the script runs again: a timer due in the
+// same pass as the one that ran out must not start, or the app grows on past its budget.
+TEST(HeapLimit, NoScriptFunctionRunsAfterTheAppHasRunOut) {
+  RunResult r = runApp(
+      "var a = [];\n"
+      "function fill() { log('filling'); while (true) a.push(new Array(10000).fill(1.5)); }\n"
+      "setTimeout(5, fill); setTimeout(5, fill);\n"
+      "setTimeout(5, function() { log('third'); });\n"
+      // All three are due before the loop first looks.
+      "var until = Date.now() + 30; while (Date.now() < until) {}\n");
+  EXPECT_TRUE(exitedWith(r, 1)) << r.describe() << "\n" << r.err.substr(0, 2000);
+  EXPECT_EQ(countOf(r.err, "JSLOG: filling\n"), 1) << r.err.substr(0, 2000);
+  EXPECT_THAT(r.err, Not(HasSubstr("JSLOG: third")));
+  EXPECT_EQ(countOf(r.err, "WARNING: script heap limit of 10485760 bytes reached: ending app\n"), 1);
+}

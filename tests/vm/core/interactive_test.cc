@@ -76,6 +76,27 @@ TEST_F(Interactive, ARefusedStartEndsTheAppWithStatusOne) {
   EXPECT_FALSE(env.logged("JSLOG: called"));
 }
 
+// The refusal ends the app before the poller's listener step: no listener hears the message
+// that refused, whatever else it carries.
+TEST_F(Interactive, ARefusedStartReachesNoListener) {
+  struct Counter : NuskMsgListener {
+    explicit Counter(int* calls) : calls(calls) {}
+    bool onMessage(const NuskMsg&) override {
+      ++*calls;
+      return true;
+    }
+    int* calls;
+  };
+  int calls = 0;
+  env.app().addListener(new Counter(&calls));
+  NuskMsg sent = start("tobrel.start(function() {})");
+  NuskMsg refusal = replyTo(sent.id(), net::zolvek::nusk::message::ERROR);
+  refusal.mutable_buttoncallback()->set_type(net::zolvek::nusk::message::ButtonCallback::SIMPLE);
+  answer(refusal);
+  EXPECT_EQ(env.app().exitStatus, 1);
+  EXPECT_EQ(calls, 0);
+}
+
 TEST_F(Interactive, AnAnswerWithoutACodeGrantsNothingAndReleasesTheRequest) {
   for (int code : {0, -1}) {  // a response without a code; no response at all
     SCOPED_TRACE(code);
