@@ -59,18 +59,26 @@ void logReaped() {
   }
 }
 
-// One line of standard input, at most 4094 bytes up to and including the first newline.
-// Returns its length; 0 for the end of input or a read error. An interrupted read is retried.
+// One line of standard input, at most 4094 bytes up to and including the first newline, and
+// a NUL after it. Returns the number of bytes read, NUL bytes included, so a stray NUL cannot
+// pass for the end of input; 0 for the end of input or a read error. An interrupted read is
+// retried.
 size_t readRequest(char* buffer) {
-  for (;;) {
-    if (fgets(buffer, kRequestBuffer, stdin) != nullptr) return strlen(buffer);
-    if (ferror(stdin) && errno == EINTR) {
-      clearerr(stdin);
-      continue;
+  size_t length = 0;
+  while (length < static_cast<size_t>(kRequestBuffer - 1)) {
+    const int c = getc(stdin);
+    if (c == EOF) {
+      if (ferror(stdin) && errno == EINTR) {
+        clearerr(stdin);
+        continue;
+      }
+      break;
     }
-    buffer[0] = '\0';
-    return 0;
+    buffer[length++] = static_cast<char>(c);
+    if (c == '\n') break;
   }
+  buffer[length] = '\0';
+  return length;
 }
 
 enum class PassResult { kNext, kEnd, kChildDone };
@@ -83,6 +91,11 @@ PassResult requestPass(LauncherOptions* options, char* buffer, int* childStatus)
   const size_t length = readRequest(buffer);
   logReaped();
   g_message("TobrelVM buffer:%s : len:%d", buffer, static_cast<int>(length));
+  if (memchr(buffer, '\0', length) != nullptr) {
+    // No app name or field holds one; the line would be cut short without a word.
+    g_warning("request line holds a NUL byte: ignored");
+    return PassResult::kNext;
+  }
   if (length <= 1) {
     g_message("TobrelVM buffer:vide -> break");
     return PassResult::kEnd;

@@ -172,6 +172,31 @@ TEST(LauncherInput, ReadsRequestsOfAtMost4094Bytes) {
   }
 }
 
+// A stray NUL byte must not pass for the end of input: its line is refused and the requests
+// after it are read as usual.
+TEST(LauncherInput, ALineHoldingANulIsRefusedAndTheLauncherGoesOn) {
+  const struct {
+    const char* name;
+    std::string input;
+    std::vector<int> lengths;
+  } cases[] = {
+      {"NUL first", std::string("\0x\na\n", 5), {3, 2, 0}},
+      {"NUL alone", std::string("\0\na\n", 4), {2, 2, 0}},
+      {"NUL inside", std::string("app\0 PLAIN\na\n", 13), {11, 2, 0}},
+  };
+  TempDir empty;
+  for (const auto& c : cases) {
+    RunOptions options = tobrel_test::launcherRunOptions();
+    options.stdinText = c.input;
+    RunResult r = tobrel_test::runProgram(launcherArgs(empty.path()), options);
+    EXPECT_TRUE(r.exited && r.exitCode == 0) << c.name << ": " << r.describe();
+    EXPECT_EQ(bufferLengths(r.err), c.lengths) << c.name << "\n" << r.err;
+    EXPECT_EQ(countOf(r.err, "WARNING: request line holds a NUL byte: ignored\n"), 1) << c.name;
+    // Only the line after it becomes a request.
+    EXPECT_EQ(splitLines(r.err), std::vector<std::string>{"setCmdLine a"}) << c.name;
+  }
+}
+
 TEST(LauncherInput, RequestsFromAFileAreEachReadOnce) {
   // A file shares its read offset with every child; children that end while the launcher is
   // still reading must not move it back and have their requests read again.
