@@ -99,14 +99,15 @@ int connectSocket(int sock, const char* host, int port) {
   return 0;
 }
 
-// Passwords, tokens and secrets travel in some messages (SIP account, app and social
-// configuration); the trace shows them as "***".
+// Passwords, tokens, secrets, keys and credentials travel in some messages (SIP account, app
+// and social configuration, authentication, app launches); the trace shows them as "***".
 bool isSecretField(const FieldDescriptor& field) {
   if (field.cpp_type() != FieldDescriptor::CPPTYPE_STRING) return false;
   std::string name = field.name();
   std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-  return name.find("password") != std::string::npos || name.find("token") != std::string::npos ||
-         name.find("secret") != std::string::npos;
+  for (const char* secret : {"password", "token", "secret", "apikey", "authentication"})
+    if (name.find(secret) != std::string::npos) return true;
+  return false;
 }
 
 // True when a secret field is set in `msg` or in a message inside it.
