@@ -8,6 +8,7 @@
 #include "callback_registry.h"
 #include "command.h"
 #include "event_callback.h"
+#include "frame_codec.h"
 #include "nusk-message.pb.h"
 #include "script.h"
 #include "script_env.h"
@@ -32,9 +33,8 @@ const char* const kGranted = "fedcba98-7654-3210-fedc-ba9876543210";
 // light(colour[, fn]), as a module's command native reads.
 void TestLight(const FunctionCallbackInfo<Value>& args) {
   CommandCall call(args, 1);
-  if (!call.ok()) return;
   std::string color;
-  if (!asciiValue(args.GetIsolate(), args[0], &color)) return;
+  if (!call.ok() || !call.ascii(0, &color)) return;
   call.message().mutable_led()->mutable_light()->set_color(color);
   call.send("LED");
 }
@@ -138,6 +138,9 @@ TEST_F(Commands, TheArgumentCountAloneDecidesWhichArgumentIsTheCallback) {
       {"light(255)", "undefined", "255", false},
       {"light('red', function() {})", "undefined", "red", true},
       {"light(function() {})", "undefined", "function() {}", false},
+      // Text outside ASCII travels one byte per character: the low 8 bits of each unit.
+      {"light('caf\\u00e9')", "undefined", "caf\xe9", false},
+      {"light('\\u20ac\\u0141')", "undefined", "\xac\x41", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.call);
@@ -222,6 +225,24 @@ TEST_F(Commands, TheCallbackHearsTheNameOfEveryCodeOfItsRequest) {
   deliver(replyTo(request, -1));  // neither part: not called
   EXPECT_EQ(env.run("heard.join()"), "OK,TERMINATED,BUSY,NOT_CONNECTED,ERROR");
   EXPECT_TRUE(env.logged("Event: LED"));
+}
+
+// A code that the schema does not know is no code at all: it stays among the unknown fields,
+// so the function is not called for it, and later codes still reach it.
+TEST_F(Commands, AnUnknownResultCodeCallsNothing) {
+  grant();
+  env.run("light('red', function(code) { heard.push(code); })");
+  const std::string request = readFrame(daemon).id();
+  std::string payload = replyTo(request, -1).SerializeAsString();
+  // response (field 200, length-delimited) holding code (field 1) = 42.
+  payload += std::string("\xc2\x0c\x02\x08\x2a", 5);
+  unsigned char header[tobrel::frame::kHeaderSize];
+  tobrel::frame::encodeLength(static_cast<uint32_t>(payload.size()), header);
+  tobrel_test::writeBytes(daemon, std::string(reinterpret_cast<char*>(header), sizeof header) + payload);
+  env.pollOnce();
+  EXPECT_EQ(env.run("heard.length"), "0");
+  deliver(replyTo(request, net::zolvek::nusk::message::OK));
+  EXPECT_EQ(env.run("heard.join()"), "OK");
 }
 
 TEST_F(Commands, EachRequestReachesOnlyItsOwnFunction) {
