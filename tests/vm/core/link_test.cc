@@ -6,12 +6,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/time.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -84,6 +87,28 @@ struct Listener {
   int fd;
 };
 
+// Waits (up to 5 s) until the reader has taken every byte written to `fd`'s peer so far.
+bool allTaken(int fd) {
+  for (int i = 0; i < 5000; ++i) {
+    int unread = -1;
+    if (ioctl(fd, FIONREAD, &unread) == 0 && unread == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// Waits (up to 5 s) until thread `tid` of this process is blocked in recv().
+bool waitsInRecv(pid_t tid) {
+  const std::string path = "/proc/self/task/" + std::to_string(tid) + "/syscall";
+  for (int i = 0; i < 5000; ++i) {
+    std::ifstream state(path);
+    long number = -1;
+    if (state >> number && number == SYS_recvfrom) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
 int openDescriptors() {
   int count = 0;
   for (int fd = 0; fd < 1024; ++fd) count += fcntl(fd, F_GETFD) != -1 ? 1 : 0;
@@ -127,7 +152,8 @@ TEST(LinkFrames, NothingReadyReturnsOneWithinAboutAMillisecond) {
 }
 
 // However the peer splits a frame, the frame is put back together in order; the frames before
-// and after it are untouched.
+// and after it are untouched. Each piece is written only once the reader has taken every byte
+// before it, so each one really arrives in a read of its own.
 TEST(LinkFrames, AFrameSplitOverSeveralReadsIsReassembled) {
   NuskMsg middle = message(kId);
   middle.set_correlationid("c");
@@ -136,16 +162,18 @@ TEST(LinkFrames, AFrameSplitOverSeveralReadsIsReassembled) {
   for (const auto& split : splits) {
     SCOPED_TRACE(::testing::PrintToString(split));
     Pair pair;
-    // The first piece is there when the poll looks; the others arrive while the read waits.
     writeBytes(pair.peer(), frameOf(message("before")) + frame.substr(0, split[0]));
+    int piecesTaken = 0;
     std::thread writer([&] {
       size_t at = split[0];
       for (size_t i = 1; i < split.size(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!allTaken(pair.ours())) return;
+        ++piecesTaken;
         writeBytes(pair.peer(), frame.substr(at, split[i]));
         at += split[i];
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (!allTaken(pair.ours())) return;
+      ++piecesTaken;
       writeBytes(pair.peer(), frame.substr(at) + frameOf(message("after")));
     });
     NuskMsg got;
@@ -155,6 +183,7 @@ TEST(LinkFrames, AFrameSplitOverSeveralReadsIsReassembled) {
     EXPECT_EQ(got.id(), kId);
     EXPECT_EQ(got.correlationid(), "c");
     writer.join();
+    EXPECT_EQ(piecesTaken, static_cast<int>(split.size())) << "a piece was not read before the next came";
     EXPECT_EQ(receiveMessage(pair.ours(), &got), 0);
     EXPECT_EQ(got.id(), "after");
   }
@@ -168,6 +197,26 @@ TEST(LinkFrames, AZeroLengthFrameEndsAfterItsLengthAndTheNextFrameFollows) {
   EXPECT_FALSE(got.has_id()) << "an empty payload is an empty message";
   EXPECT_EQ(receiveMessage(pair.ours(), &got), 0);
   EXPECT_EQ(got.id(), kId);
+}
+
+// The cap is inclusive: a payload of exactly 16 MiB is a frame like any other.
+TEST(LinkFrames, APayloadOfExactlySixteenMebibytesIsRead) {
+  NuskMsg big = message(kId);
+  big.mutable_led()->mutable_light()->set_color(std::string(tobrel::frame::kMaxPayload - 64, 'x'));
+  // Grow the colour until the encoded message is exactly at the cap.
+  while (big.ByteSizeLong() < tobrel::frame::kMaxPayload) big.mutable_led()->mutable_light()->mutable_color()->push_back('x');
+  ASSERT_EQ(big.ByteSizeLong(), tobrel::frame::kMaxPayload);
+  const std::string bytes = frameOf(big) + frameOf(message("after"));
+  Pair pair;
+  std::thread writer([&] { writeBytes(pair.peer(), bytes); });
+  pollfd ready = {pair.ours(), POLLIN, 0};
+  ASSERT_EQ(poll(&ready, 1, 10000), 1);
+  NuskMsg got;
+  EXPECT_EQ(receiveMessage(pair.ours(), &got), 0);
+  EXPECT_EQ(got.led().light().color().size(), big.led().light().color().size());
+  EXPECT_EQ(receiveMessage(pair.ours(), &got), 0);
+  writer.join();
+  EXPECT_EQ(got.id(), "after");
 }
 
 TEST(LinkFrames, AFrameThatIsNotWireFormatIsDroppedAndTheLinkGoesOn) {
@@ -192,31 +241,40 @@ TEST(LinkFrames, AFrameLackingOnlyItsRequiredIdIsStillDelivered) {
   EXPECT_EQ(got.correlationid(), "c");
 }
 
+// The signal is sent only once the reader waits inside the frame's read, and the rest of the
+// frame only once it waits there again: the interrupted read is the one that must go on.
 TEST(LinkFrames, ASignalDuringAFrameDoesNotEndTheLink) {
+  static std::atomic<int> handled{0};
+  handled = 0;
   struct sigaction action {};
-  action.sa_handler = [](int) {};
-  // No SA_RESTART: the signal interrupts recv() and poll() with EINTR.
-  sigaction(SIGALRM, &action, nullptr);
+  action.sa_handler = [](int) { ++handled; };
+  // No SA_RESTART: the signal interrupts recv() with EINTR.
+  struct sigaction previous {};
+  sigaction(SIGALRM, &action, &previous);
   Pair pair;
   const std::string frame = frameOf(message(kId));
   writeBytes(pair.peer(), frame.substr(0, 2));
-  sigset_t alarm;
-  sigemptyset(&alarm);
-  sigaddset(&alarm, SIGALRM);
+  const pid_t reader = static_cast<pid_t>(syscall(SYS_gettid));
+  const pthread_t readerThread = pthread_self();
+  bool interruptedInRead = false, resumedRead = false;
   std::thread writer([&] {
-    pthread_sigmask(SIG_BLOCK, &alarm, nullptr);  // the reading thread takes the signal
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    sigset_t alarm;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
+    if (!allTaken(pair.ours()) || !waitsInRecv(reader)) return;
+    pthread_kill(readerThread, SIGALRM);
+    for (int i = 0; i < 5000 && handled == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    interruptedInRead = handled == 1;
+    resumedRead = waitsInRecv(reader);
     writeBytes(pair.peer(), frame.substr(2));
   });
-  itimerval timer{};
-  timer.it_value.tv_usec = 20000;
-  timer.it_interval.tv_usec = 5000;
-  setitimer(ITIMER_REAL, &timer, nullptr);
   NuskMsg got;
   EXPECT_EQ(receiveMessage(pair.ours(), &got), 0);
-  timer = itimerval{};
-  setitimer(ITIMER_REAL, &timer, nullptr);
   writer.join();
+  sigaction(SIGALRM, &previous, nullptr);
+  EXPECT_TRUE(interruptedInRead) << "the signal did not reach the waiting read";
+  EXPECT_TRUE(resumedRead) << "the read was not taken up again";
   EXPECT_EQ(got.id(), kId);
 }
 
@@ -380,6 +438,17 @@ TEST_F(Dispatch, AReplyReachesItsHandlerFirstThenEveryListener) {
   EXPECT_EQ(seen, std::vector<std::string>({"handler:reply-to-req", "listener:reply-to-req"}));
 }
 
+// A burst takes one pass per frame, so timers run between them.
+TEST_F(Dispatch, EachPassDispatchesOneFrameEvenWhenMoreAreWaiting) {
+  writeBytes(daemon, frameOf(message("first")) + frameOf(message("second")));
+  env.pollOnce();
+  EXPECT_EQ(seen, std::vector<std::string>({"listener:first"}));
+  env.pollOnce();
+  EXPECT_EQ(seen, std::vector<std::string>({"listener:first", "listener:second"}));
+  env.pollOnce();
+  EXPECT_EQ(seen.size(), 2u);
+}
+
 TEST_F(Dispatch, AnUnknownCorrelationIsLoggedAndStillReachesTheListeners) {
   deliver(tobrel_test::replyTo("nobody", 1));
   EXPECT_TRUE(env.logged("NO CORRELATION FOUND"));
@@ -440,7 +509,8 @@ TEST_F(Dispatch, EverySentMessageIsLogged) {
   EXPECT_EQ(readFrame(daemon).id(), kId);
 }
 
-// Passwords, tokens and secrets are masked in both traces; the frames themselves keep them.
+// Passwords, tokens, secrets, keys and credentials are masked in both traces; the frames
+// themselves keep them.
 TEST_F(Dispatch, TracesMaskPasswordsTokensAndSecrets) {
   NuskMsg account = message(kId);
   auto* sip = account.mutable_t2t()->mutable_account();
@@ -454,18 +524,30 @@ TEST_F(Dispatch, TracesMaskPasswordsTokensAndSecrets) {
   NuskMsg config = message("config");
   config.mutable_config()->mutable_sipinfo()->set_id("alice");
   config.mutable_config()->mutable_sipinfo()->set_password("swordfish");
-  auto* instance = config.mutable_config()->add_configapp()->add_configinstance();
+  auto* configApp = config.mutable_config()->add_configapp();
+  configApp->set_apikey("key-789");
+  auto* instance = configApp->add_configinstance();
   instance->set_name("inst");
   instance->set_accesstoken("tok-123");
+  config.mutable_config()->mutable_social()->set_twitterconsumersecret("consumer-secret-1");
   config.mutable_authenticationtoken()->set_token("auth-456");
   deliver(config);
 
+  NuskMsg login = message("login");
+  login.mutable_authenticationresponse()->set_login("bob");
+  login.mutable_authenticationresponse()->set_authentication("credential-321");
+  login.mutable_runapplication()->set_apikey("run-key-654");
+  sendMessage(env.app().sock, login);
+  EXPECT_EQ(readFrame(daemon).authenticationresponse().authentication(), "credential-321");
+
   std::string traces;
   for (const auto& line : env.logs()) traces += line.message + "\n";
-  for (const char* secret : {"hunter2", "swordfish", "tok-123", "auth-456"})
+  for (const char* secret : {"hunter2", "swordfish", "tok-123", "auth-456", "key-789", "consumer-secret-1",
+                             "credential-321", "run-key-654"})
     EXPECT_THAT(traces, ::testing::Not(::testing::HasSubstr(secret))) << secret;
   for (const char* kept : {"sipPassword: \"***\"", "sipId: \"alice\"", "password: \"***\"",
-                           "accessToken: \"***\"", "token: \"***\"", "name: \"inst\""})
+                           "accessToken: \"***\"", "token: \"***\"", "name: \"inst\"", "apiKey: \"***\"",
+                           "twitterConsumerSecret: \"***\"", "authentication: \"***\"", "login: \"bob\""})
     EXPECT_THAT(traces, ::testing::HasSubstr(kept));
   EXPECT_EQ(seen, std::vector<std::string>({"listener:config"})) << "the message itself is untouched";
 }
