@@ -68,3 +68,19 @@ TEST(AppFiles, ReadFileReturnsTheBytesAndANul) {
     delete[] bytes;
   }
 }
+
+// Two ends in one pass of the loop (the not-interactive end, then a timer's exit()): the app
+// ends for the first reason.
+TEST(EndApp, TheFirstEndDecidesTheStatus) {
+  TobrelData data;
+  data.loop = g_main_loop_new(nullptr, FALSE);
+  endApp(&data, 255);
+  endApp(&data, 0);
+  EXPECT_TRUE(data.quitRequested);
+  EXPECT_EQ(data.exitStatus, 255);
+  g_main_loop_unref(data.loop);
+  TobrelData early;  // before the loop exists (main.js's top level)
+  endApp(&early, 1);
+  EXPECT_TRUE(early.quitRequested);
+  EXPECT_EQ(early.exitStatus, 1);
+}
