@@ -74,4 +74,36 @@ bool DeviceApp::waitSent(const std::string& kindPrefix, size_t count, int timeou
   return false;
 }
 
+std::string tryCall(const std::string& tag, const std::string& expression) {
+  return "try { var r = " + expression + "; log('" + tag + " returned ' + r); }"
+         " catch (e) { log('" + tag + " threw ' + e); }\n";
+}
+
+std::string tryCalls(const std::vector<CallCase>& cases) {
+  std::string js;
+  for (size_t i = 0; i < cases.size(); ++i) js += tryCall(std::to_string(i), cases[i].call);
+  return js;
+}
+
+void expectOutcomes(const DeviceApp& device, const std::vector<CallCase>& cases) {
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const std::string line = "JSLOG: " + std::to_string(i) + " " + cases[i].outcome + "\n";
+    EXPECT_NE(device.log().find(line), std::string::npos) << cases[i].call << ": no \"" << line << "\"";
+  }
+}
+
+std::vector<std::string> expectedBodies(const std::vector<CallCase>& cases) {
+  std::vector<std::string> bodies;
+  for (const CallCase& c : cases)
+    if (c.sent != nullptr) bodies.push_back(c.sent);
+  return bodies;
+}
+
+std::string frameBody(const net::zolvek::nusk::message::NuskMsg& msg) {
+  net::zolvek::nusk::message::NuskMsg body = msg;
+  body.clear_id();
+  body.clear_interactiveid();
+  return body.ShortDebugString();
+}
+
 }  // namespace tobrel_test

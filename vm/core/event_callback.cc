@@ -24,13 +24,12 @@ using v8::Value;
 const char* const kPicturePath = "/tmp/picture.jpg";
 const char* const kRecordPath = "/tmp/record.flac";
 
-namespace {
-
-// The code's name; a number no version of the schema knows is passed as its digits.
 std::string codeName(int code) {
   if (VReturnCode_IsValid(code)) return VReturnCode_Name(static_cast<VReturnCode>(code));
   return std::to_string(code);
 }
+
+namespace {
 
 // The photo and recording handlers: objects built in a fresh context of their own.
 void callWithFileObjects(EventCallbackData* record, const NuskMsg& msg, const char* path,
