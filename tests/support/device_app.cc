@@ -74,6 +74,27 @@ bool DeviceApp::waitSent(const std::string& kindPrefix, size_t count, int timeou
   return false;
 }
 
+const char* const kGrantedRunDone = "JSLOG: end OK";
+
+std::vector<CallCase> prefixed(const std::string& prefix, std::vector<CallCase> cases) {
+  for (CallCase& c : cases) c.call = prefix + c.call;
+  return cases;
+}
+
+std::string whenGranted(const std::string& body) {
+  return "tobrel.connect('127.0.0.1', PORT);\n"
+         "tobrel.start(function () {\n" +
+         body + "ping(function (code) { log('end ' + code); });\n});\n";
+}
+
+void expectSent(DeviceApp& device, const std::string& kindPrefix, const std::vector<CallCase>& cases) {
+  const std::vector<std::string> expected = expectedBodies(cases);
+  if (!device.waitSent(kindPrefix, expected.size())) return;
+  std::vector<std::string> got;
+  for (const auto& f : device.sent(kindPrefix)) got.push_back(frameBody(f.msg));
+  EXPECT_EQ(got, expected);
+}
+
 std::string tryCall(const std::string& tag, const std::string& expression) {
   return "try { var r = " + expression + "; log('" + tag + " returned ' + r); }"
          " catch (e) { log('" + tag + " threw ' + e); }\n";

@@ -12,17 +12,11 @@ using ::testing::HasSubstr;
 using tobrel_test::CallCase;
 using tobrel_test::DeviceApp;
 
+using tobrel_test::kGrantedRunDone;
+
 namespace {
 
-const char* const kConnect = "tobrel.connect('127.0.0.1', PORT);\n";
-
-// Sent last by a granted app: once its reply is heard, every earlier call has been handled.
-const char* const kEnd = "ping(function (code) { log('end ' + code); });\n";
-
-std::vector<CallCase> onDock(std::vector<CallCase> cases) {
-  for (CallCase& c : cases) c.call = "tobrel.dock." + c.call;
-  return cases;
-}
+std::vector<CallCase> onDock(std::vector<CallCase> cases) { return tobrel_test::prefixed("tobrel.dock.", cases); }
 
 }  // namespace
 
@@ -56,16 +50,10 @@ TEST(Dock, CallsAreRefusedOrSentWithTheirConvertedArguments) {
       {"light({toString: function () { throw 'no colour'; }})", "threw no colour", nullptr},
   });
   DeviceApp device;
-  ASSERT_TRUE(device.start(std::string(kConnect) + "tobrel.start(function () {\n" + tobrel_test::tryCalls(cases) +
-                               kEnd + "});\n",
-                           {"dock"}));
-  ASSERT_TRUE(device.waitLog("JSLOG: end OK"));
+  ASSERT_TRUE(device.start(tobrel_test::whenGranted(tobrel_test::tryCalls(cases)), {"dock"}));
+  ASSERT_TRUE(device.waitLog(kGrantedRunDone));
   tobrel_test::expectOutcomes(device, cases);
-  const std::vector<std::string> expected = tobrel_test::expectedBodies(cases);
-  ASSERT_TRUE(device.waitSent("dock.", expected.size()));
-  std::vector<std::string> got;
-  for (const auto& f : device.sent("dock.")) got.push_back(tobrel_test::frameBody(f.msg));
-  EXPECT_EQ(got, expected);
+  tobrel_test::expectSent(device, "dock.", cases);
   EXPECT_TRUE(device.sent("led").empty());
   // The LED bodies' own log lines; each bound call's record under its own name.
   for (const char* line : {"DEBUG: LED Light: color[red]\n", "DEBUG: LED Fade: color[c] period[0]\n",
@@ -85,10 +73,8 @@ TEST(Dock, BeforeInteractiveModeNothingIsSent) {
       {"pulse('red', 1)", "threw Wrong arguments", nullptr},
   });
   DeviceApp device;
-  ASSERT_TRUE(device.start(std::string(kConnect) + tobrel_test::tryCalls(cases) + "tobrel.start(function () { " +
-                               kEnd + "});\n",
-                           {"dock"}));
-  ASSERT_TRUE(device.waitLog("JSLOG: end OK"));
+  ASSERT_TRUE(device.start(tobrel_test::tryCalls(cases) + tobrel_test::whenGranted(""), {"dock"}));
+  ASSERT_TRUE(device.waitLog(kGrantedRunDone));
   tobrel_test::expectOutcomes(device, cases);
   EXPECT_TRUE(device.sent("dock").empty());
 }
@@ -96,12 +82,9 @@ TEST(Dock, BeforeInteractiveModeNothingIsSent) {
 // The device LED and the dock's LED share their bodies but not their targets.
 TEST(Dock, TheDeviceLedStillFillsTheTopLevelLed) {
   DeviceApp device;
-  ASSERT_TRUE(device.start(std::string(kConnect) + "tobrel.start(function () {\n"
-                                                   "  tobrel.led.light('top');\n"
-                                                   "  tobrel.dock.light('dock');\n" +
-                               kEnd + "});\n",
+  ASSERT_TRUE(device.start(tobrel_test::whenGranted("tobrel.led.light('top');\ntobrel.dock.light('dock');\n"),
                            {"led", "dock"}));
-  ASSERT_TRUE(device.waitLog("JSLOG: end OK"));
+  ASSERT_TRUE(device.waitLog(kGrantedRunDone));
   ASSERT_TRUE(device.waitSent("ping", 1));
   std::vector<std::string> got;
   for (const auto& f : device.msgd().received())

@@ -14,17 +14,16 @@ using ::testing::Not;
 using tobrel_test::CallCase;
 using tobrel_test::DeviceApp;
 
+using tobrel_test::kGrantedRunDone;
+
 namespace {
 
 const char* const kConnect = "tobrel.connect('127.0.0.1', PORT);\n";
 
-// Sent last by a granted app: once its reply is heard, every earlier call has been handled.
-const char* const kEnd = "ping(function (code) { log('end ' + code); });\n";
-
 }  // namespace
 
 TEST(Ears, CallsAreRefusedOrSentWithTheirConvertedArguments) {
-  const std::vector<CallCase> cases = {
+  const std::vector<CallCase> cases = tobrel_test::prefixed("tobrel.ears.", {
       {"move(null, 10)", "returned undefined", "ears { right: 10 }"},
       {"move(undefined, 10)", "returned undefined", "ears { left: 0 right: 10 }"},
       {"move(null, null)", "returned undefined", "ears { }"},
@@ -45,20 +44,12 @@ TEST(Ears, CallsAreRefusedOrSentWithTheirConvertedArguments) {
       {"resetRight()", "returned undefined", "ears { right: 1 reset: true }"},
       {"resetLeft(function () {})", "returned undefined", "ears { left: 1 reset: true }"},
       {"addListener(1)", "threw Wrong arguments", nullptr},
-  };
-  std::string js = std::string(kConnect) + "tobrel.start(function () {\n  var e = tobrel.ears;\n";
-  std::vector<CallCase> calls = cases;
-  for (CallCase& c : calls) c.call = "e." + c.call;
-  js += tobrel_test::tryCalls(calls) + kEnd + "});\n";
+  });
   DeviceApp device;
-  ASSERT_TRUE(device.start(js, {"ears"}));
-  ASSERT_TRUE(device.waitLog("JSLOG: end OK"));
-  tobrel_test::expectOutcomes(device, calls);
-  const std::vector<std::string> expected = tobrel_test::expectedBodies(cases);
-  ASSERT_TRUE(device.waitSent("ears", expected.size()));
-  std::vector<std::string> got;
-  for (const auto& f : device.sent("ears")) got.push_back(tobrel_test::frameBody(f.msg));
-  EXPECT_EQ(got, expected);
+  ASSERT_TRUE(device.start(tobrel_test::whenGranted(tobrel_test::tryCalls(cases)), {"ears"}));
+  ASSERT_TRUE(device.waitLog(kGrantedRunDone));
+  tobrel_test::expectOutcomes(device, cases);
+  tobrel_test::expectSent(device, "ears", cases);
   // The bound move reports through the generic handler, the bound reset through its own.
   EXPECT_EQ(device.countLog("DEBUG: Event: EARS\n"), 1);
   EXPECT_EQ(device.countLog("MESSAGE: EarsResetCallback\n"), 1);
@@ -66,27 +57,23 @@ TEST(Ears, CallsAreRefusedOrSentWithTheirConvertedArguments) {
 
 // The resets test interactive mode before their arguments, the moves after.
 TEST(Ears, ResetsTestInteractiveModeFirst) {
-  const std::vector<CallCase> cases = {
+  const std::vector<CallCase> cases = tobrel_test::prefixed("tobrel.ears.", {
       {"reset(5)", "threw Must be in interactive mode", nullptr},
       {"resetLeft(1, 2)", "threw Must be in interactive mode", nullptr},
       {"resetRight(function () {})", "threw Must be in interactive mode", nullptr},
       {"move(1)", "threw Wrong arguments", nullptr},
       {"move(1, 2)", "threw Must be in interactive mode", nullptr},
-  };
-  std::vector<CallCase> calls = cases;
-  for (CallCase& c : calls) c.call = "tobrel.ears." + c.call;
+  });
   DeviceApp device;
-  ASSERT_TRUE(device.start(std::string(kConnect) + tobrel_test::tryCalls(calls) +
-                               "tobrel.start(function () { log('granted'); " + kEnd + "});\n",
-                           {"ears"}));
-  ASSERT_TRUE(device.waitLog("JSLOG: end OK"));
-  tobrel_test::expectOutcomes(device, calls);
+  ASSERT_TRUE(device.start(tobrel_test::tryCalls(cases) + tobrel_test::whenGranted(""), {"ears"}));
+  ASSERT_TRUE(device.waitLog(kGrantedRunDone));
+  tobrel_test::expectOutcomes(device, cases);
   EXPECT_TRUE(device.sent("ears").empty());
 }
 
 // A reset's function hears (code, left, right) for every message of its request, with itself as
-// the receiver: the event's code wins over the response's, a response
-// without a code is "OK", a message with neither gives the empty text.
+// the receiver: the event's code wins over the response's, a response without a code is "OK",
+// a message with neither gives the empty text.
 TEST(Ears, AResetsFunctionHearsEveryMessageOfItsRequest) {
   DeviceApp device;
   ASSERT_TRUE(device.control("reply ears silent"));
@@ -131,10 +118,10 @@ TEST(Ears, ListenersHearTypeStepAndLengthWhileTheyReturnTrue) {
                            "tobrel.ears.addListener(named('once', 1));\n"
                            "tobrel.ears.addListener(function (type) { log('thrower ' + type); throw 'ears failed'; });\n"
                            "tobrel.ears.addListener(named('last', true));\n" +
-                               std::string(kConnect) + "tobrel.start(function () { " + kEnd + "});\n",
+                               tobrel_test::whenGranted(""),
                            {"ears"}));
   // A reply carries no earsCallback: it leaves every listener in place.
-  ASSERT_TRUE(device.waitLog("JSLOG: end OK"));
+  ASSERT_TRUE(device.waitLog(kGrantedRunDone));
   ASSERT_TRUE(device.control("ears last STOP_LEFT"));
   ASSERT_TRUE(device.control("ears last START_RIGHT 5 -12"));
   ASSERT_TRUE(device.control("send last earsCallback { type: BLOCKED_LEFT length: 3 }"));

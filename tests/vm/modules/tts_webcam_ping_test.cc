@@ -19,17 +19,12 @@ using ::testing::Not;
 using tobrel_test::CallCase;
 using tobrel_test::DeviceApp;
 
+using tobrel_test::kGrantedRunDone;
+using tobrel_test::prefixed;
+
 namespace {
 
 const char* const kConnect = "tobrel.connect('127.0.0.1', PORT);\n";
-
-// Sent last by a granted app: once its reply is heard, every earlier call has been handled.
-const char* const kEnd = "ping(function (code) { log('end ' + code); });\n";
-
-std::vector<CallCase> on(const std::string& object, std::vector<CallCase> cases) {
-  for (CallCase& c : cases) c.call = object + c.call;
-  return cases;
-}
 
 // The MESSAGE lines of the log that start with `prefix`, in order.
 std::vector<std::string> messages(const DeviceApp& device, const std::string& prefix) {
@@ -42,7 +37,7 @@ std::vector<std::string> messages(const DeviceApp& device, const std::string& pr
 }  // namespace
 
 TEST(Tts, StartShapesChooseTheLanguageAndTheCallback) {
-  const std::vector<CallCase> cases = on("tobrel.tts.", {
+  const std::vector<CallCase> cases = prefixed("tobrel.tts.", {
       {"start('hello')", "returned undefined", "tts { action: START text: \"hello\" }"},
       {"start(42)", "returned undefined", "tts { action: START text: \"42\" }"},
       {"start('a', heard('a'))", "returned undefined", "tts { action: START text: \"a\" }"},
@@ -61,18 +56,12 @@ TEST(Tts, StartShapesChooseTheLanguageAndTheCallback) {
       {"stop(heard('x'), heard('y'))", "threw Wrong arguments", nullptr},
   });
   DeviceApp device;
-  ASSERT_TRUE(device.start(std::string(kConnect) +
-                               "function heard(name) { return function (code) { log(name + ' heard ' + code); }; }\n"
-                               "tobrel.start(function () {\n" +
-                               tobrel_test::tryCalls(cases) + kEnd + "});\n",
+  ASSERT_TRUE(device.start("function heard(name) { return function (code) { log(name + ' heard ' + code); }; }\n" +
+                               tobrel_test::whenGranted(tobrel_test::tryCalls(cases)),
                            {"tts"}));
-  ASSERT_TRUE(device.waitLog("JSLOG: end OK"));
+  ASSERT_TRUE(device.waitLog(kGrantedRunDone));
   tobrel_test::expectOutcomes(device, cases);
-  const std::vector<std::string> expected = tobrel_test::expectedBodies(cases);
-  ASSERT_TRUE(device.waitSent("tts", expected.size()));
-  std::vector<std::string> got;
-  for (const auto& f : device.sent("tts")) got.push_back(tobrel_test::frameBody(f.msg));
-  EXPECT_EQ(got, expected);
+  tobrel_test::expectSent(device, "tts", cases);
   // Only the calls that end in a function bound it; the refused ones bound nothing.
   for (const char* name : {"a", "c", "stop"})
     EXPECT_THAT(device.log(), HasSubstr(std::string("JSLOG: ") + name + " heard OK\n"));
@@ -91,7 +80,7 @@ TEST(Tts, StartShapesChooseTheLanguageAndTheCallback) {
 
 // Outside interactive mode: the stop's log lines up to the failed test, and nothing sent.
 TEST(Tts, BeforeInteractiveModeNothingIsSent) {
-  const std::vector<CallCase> cases = on("tobrel.", {
+  const std::vector<CallCase> cases = prefixed("tobrel.", {
       {"tts.start('hello')", "threw Must be in interactive mode", nullptr},
       {"tts.start()", "threw Wrong arguments", nullptr},
       {"tts.stop(function () {})", "threw Must be in interactive mode", nullptr},
@@ -117,7 +106,7 @@ TEST(Tts, BeforeInteractiveModeNothingIsSent) {
 // A photo's function gets one object per response (its code only) and one per event (code and
 // description when present, and always the picture as a file object).
 TEST(Webcam, APhotosFunctionGetsAnObjectPerResponseAndEvent) {
-  const std::vector<CallCase> cases = on("tobrel.webcam.", {
+  const std::vector<CallCase> cases = prefixed("tobrel.webcam.", {
       {"photo('http://cam/1.jpg', show)", "returned undefined", "webcam { photo: \"http://cam/1.jpg\" }"},
       {"photo(7)", "returned undefined", "webcam { photo: \"7\" }"},
       {"photo()", "threw Wrong arguments", nullptr},
@@ -126,20 +115,15 @@ TEST(Webcam, APhotosFunctionGetsAnObjectPerResponseAndEvent) {
   });
   DeviceApp device;
   ASSERT_TRUE(device.control("follow webcam OK picture taken"));
-  ASSERT_TRUE(device.start(std::string(kConnect) +
-                               "function show(o) {\n"
+  ASSERT_TRUE(device.start("function show(o) {\n"
                                "  log('photo ' + JSON.stringify(Object.keys(o)) + ' ' + o.type + ' ' + o.description +"
                                " ' ' + typeof o.data + ' ' + (o.data ? Object.keys(o.data).length : '-'));\n"
-                               "}\n"
-                               "tobrel.start(function () {\n" +
-                               tobrel_test::tryCalls(cases) + "});\n",
+                               "}\n" +
+                               tobrel_test::whenGranted(tobrel_test::tryCalls(cases)),
                            {"webcam"}));
   ASSERT_TRUE(device.waitLog("JSLOG: photo ", 2));
   tobrel_test::expectOutcomes(device, cases);
-  ASSERT_TRUE(device.waitSent("webcam", 2));
-  std::vector<std::string> got;
-  for (const auto& f : device.sent("webcam")) got.push_back(tobrel_test::frameBody(f.msg));
-  EXPECT_EQ(got, tobrel_test::expectedBodies(cases));
+  tobrel_test::expectSent(device, "webcam", cases);
   // An event whose code is missing still names the picture.
   const std::string request = device.sent("webcam")[0].msg.id();
   ASSERT_TRUE(device.control("send last correlationId: \"" + request + "\" event { description: \"late\" }"));
@@ -169,16 +153,14 @@ TEST(Ping, GlobalAndTobrelPingBehaveTheSame) {
     cases.push_back({name + "(function () {}, 1)", "threw Wrong arguments", nullptr});
   }
   DeviceApp device;
-  ASSERT_TRUE(device.start(std::string(kConnect) + "tobrel.start(function () {\n" + tobrel_test::tryCalls(cases) +
-                               kEnd + "});\n",
-                           {}));
-  ASSERT_TRUE(device.waitLog("JSLOG: end OK"));
+  ASSERT_TRUE(device.start(tobrel_test::whenGranted(tobrel_test::tryCalls(cases)), {}));
+  ASSERT_TRUE(device.waitLog(kGrantedRunDone));
   tobrel_test::expectOutcomes(device, cases);
   EXPECT_THAT(device.log(), HasSubstr("JSLOG: ping heard OK\n"));
   EXPECT_THAT(device.log(), HasSubstr("JSLOG: tobrel.ping heard OK\n"));
   EXPECT_EQ(device.countLog("MESSAGE: PingFunction\n"), 5);
   EXPECT_EQ(device.countLog("DEBUG: Event: PingFunction\n"), 3);
-  ASSERT_TRUE(device.waitSent("ping", 5));
+  ASSERT_TRUE(device.waitSent("ping", 5));  // four accepted calls and whenGranted's own
   for (const auto& f : device.sent("ping")) EXPECT_EQ(tobrel_test::frameBody(f.msg), "ping { }");
 }
 
