@@ -74,4 +74,57 @@ bool DeviceApp::waitSent(const std::string& kindPrefix, size_t count, int timeou
   return false;
 }
 
+const char* const kGrantedRunDone = "JSLOG: end OK";
+
+std::vector<CallCase> prefixed(const std::string& prefix, std::vector<CallCase> cases) {
+  for (CallCase& c : cases) c.call = prefix + c.call;
+  return cases;
+}
+
+std::string whenGranted(const std::string& body) {
+  return "tobrel.connect('127.0.0.1', PORT);\n"
+         "tobrel.start(function () {\n" +
+         body + "ping(function (code) { log('end ' + code); });\n});\n";
+}
+
+void expectSent(DeviceApp& device, const std::string& kindPrefix, const std::vector<CallCase>& cases) {
+  const std::vector<std::string> expected = expectedBodies(cases);
+  if (!device.waitSent(kindPrefix, expected.size())) return;
+  std::vector<std::string> got;
+  for (const auto& f : device.sent(kindPrefix)) got.push_back(frameBody(f.msg));
+  EXPECT_EQ(got, expected);
+}
+
+std::string tryCall(const std::string& tag, const std::string& expression) {
+  return "try { var r = " + expression + "; log('" + tag + " returned ' + r); }"
+         " catch (e) { log('" + tag + " threw ' + e); }\n";
+}
+
+std::string tryCalls(const std::vector<CallCase>& cases) {
+  std::string js;
+  for (size_t i = 0; i < cases.size(); ++i) js += tryCall(std::to_string(i), cases[i].call);
+  return js;
+}
+
+void expectOutcomes(const DeviceApp& device, const std::vector<CallCase>& cases) {
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const std::string line = "JSLOG: " + std::to_string(i) + " " + cases[i].outcome + "\n";
+    EXPECT_NE(device.log().find(line), std::string::npos) << cases[i].call << ": no \"" << line << "\"";
+  }
+}
+
+std::vector<std::string> expectedBodies(const std::vector<CallCase>& cases) {
+  std::vector<std::string> bodies;
+  for (const CallCase& c : cases)
+    if (c.sent != nullptr) bodies.push_back(c.sent);
+  return bodies;
+}
+
+std::string frameBody(const net::zolvek::nusk::message::NuskMsg& msg) {
+  net::zolvek::nusk::message::NuskMsg body = msg;
+  body.clear_id();
+  body.clear_interactiveid();
+  return body.ShortDebugString();
+}
+
 }  // namespace tobrel_test

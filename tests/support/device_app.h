@@ -56,6 +56,37 @@ class DeviceApp {
   std::unique_ptr<Process> app_;
 };
 
+// One call of a table that a granted app runs in turn (tryCalls), and what it must give.
+struct CallCase {
+  std::string call;     // a script expression
+  std::string outcome;  // "returned undefined", "threw Wrong arguments", ...
+  const char* sent;     // the frame it sends, as frameBody gives it; null: it sends nothing
+};
+
+// The cases with `prefix` ("tobrel.ears.", ...) put before each call.
+std::vector<CallCase> prefixed(const std::string& prefix, std::vector<CallCase> cases);
+
+// main.js that connects to the stand-in (PORT), enters interactive mode, then runs `body` and
+// last a ping whose reply logs kGrantedRunDone: once that is logged, every earlier call's
+// reply has been handled too, since the daemon answers in order.
+std::string whenGranted(const std::string& body);
+extern const char* const kGrantedRunDone;  // "JSLOG: end OK"
+
+// Expects the frames of kind `kindPrefix` to be the cases' `sent` texts, in order (waiting for
+// the stand-in's transcript to hold as many).
+void expectSent(DeviceApp& device, const std::string& kindPrefix, const std::vector<CallCase>& cases);
+
+// A script line that runs `expression` and logs "<tag> returned <value>" or "<tag> threw <e>".
+std::string tryCall(const std::string& tag, const std::string& expression);
+// tryCall for every case, tagged with its index.
+std::string tryCalls(const std::vector<CallCase>& cases);
+// Expects every case's outcome in the app's log, each failure naming its call.
+void expectOutcomes(const DeviceApp& device, const std::vector<CallCase>& cases);
+// The `sent` texts of the cases that send, in order.
+std::vector<std::string> expectedBodies(const std::vector<CallCase>& cases);
+// A received frame's one-line text form without its id and interactive id.
+std::string frameBody(const net::zolvek::nusk::message::NuskMsg& msg);
+
 }  // namespace tobrel_test
 
 #endif

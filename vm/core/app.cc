@@ -16,6 +16,8 @@
 #include "link.h"
 #include "modules.h"
 #include "params.h"
+#include "ping.h"
+#include "random.h"
 #include "script.h"
 #include "timeouts.h"
 #include "tobrel_data.h"
@@ -76,7 +78,7 @@ Local<ObjectTemplate> createGlobalTemplate(Isolate* isolate) {
   setFunction(isolate, global, "log", LogFunction);
   setFunction(isolate, global, "exit", ExitFunction);
   setFunction(isolate, global, "setTimeout", SetTimeoutFunction);
-  // ping
+  setFunction(isolate, global, "ping", PingFunction);
   global->SetInternalFieldCount(1);
   return global;
 }
@@ -91,11 +93,13 @@ void startApp(TobrelData* data) {
   g_message("decriptor loaded");
   installModules(isolate, global, tobrel, *descriptor);
   data->descriptor.reset(descriptor);
-  //   tobrel: ping
+  setFunction(isolate, tobrel, "ping", PingFunction);
   setFunction(isolate, tobrel, "connect", ConnectFunction);
   setFunction(isolate, tobrel, "start", InteractiveFunctionStart);
   setFunction(isolate, tobrel, "stop", InteractiveFunctionStop);
-  //   tobrel: info; seedRandom(); tobrel: random
+  //   tobrel: info
+  seedRandom();
+  setFunction(isolate, tobrel, "random", RandomFunction);
   setFunction(isolate, global, "include", IncludeFunction);
   //   signHMACSHA1
   setFunction(isolate, global, "uuid", UuidFunction);

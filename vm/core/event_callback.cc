@@ -23,11 +23,11 @@ using v8::Value;
 const char* const kPicturePath = "/tmp/picture.jpg";
 const char* const kRecordPath = "/tmp/record.flac";
 
-namespace {
-
 // The code's name. The parser keeps a number the schema does not know among the unknown
 // fields, so every code that reaches a handler has one.
 std::string codeName(int code) { return VReturnCode_Name(static_cast<VReturnCode>(code)); }
+
+namespace {
 
 // The photo and recording handlers: objects built in a fresh context of their own.
 void callWithFileObjects(EventCallbackData* record, const NuskMsg& msg, const char* path,

@@ -9,8 +9,12 @@
 #include "button.h"
 #include "data_resource.h"
 #include "descriptor.h"
+#include "dock.h"
+#include "ears.h"
 #include "led.h"
 #include "rfid.h"
+#include "tts.h"
+#include "webcam.h"
 
 namespace {
 
@@ -23,14 +27,14 @@ const std::vector<ModuleRow>& moduleTable() {
       {"led", ModuleHost::Tobrel, "led",
        {{"light", LedFunctionLight}, {"fade", LedFunctionFade}, {"pulse", LedFunctionPulse}}},
       {"ears", ModuleHost::Tobrel, "ears",
-       {{"move", kNotBuilt},
-        {"moveRelative", kNotBuilt},
-        {"reset", kNotBuilt},
-        {"resetRight", kNotBuilt},
-        {"resetLeft", kNotBuilt},
-        {"addListener", kNotBuilt}}},
-      {"tts", ModuleHost::Tobrel, "tts", {{"start", kNotBuilt}, {"stop", kNotBuilt}}},
-      {"webcam", ModuleHost::Tobrel, "webcam", {{"photo", kNotBuilt}}},
+       {{"move", EarsFunctionMove},
+        {"moveRelative", EarsFunctionMoveRelative},
+        {"reset", EarsFunctionReset},
+        {"resetRight", EarsFunctionResetRight},
+        {"resetLeft", EarsFunctionResetLeft},
+        {"addListener", EarsFunctionAddListener}}},
+      {"tts", ModuleHost::Tobrel, "tts", {{"start", TtsFunctionStart}, {"stop", TtsFunctionStop}}},
+      {"webcam", ModuleHost::Tobrel, "webcam", {{"photo", WebcamFunctionPhoto}}},
       {"asr", ModuleHost::Tobrel, "asr", {{"file", kNotBuilt}, {"string", kNotBuilt}}},
       {"multimedia", ModuleHost::Tobrel, "multimedia",
        {{"play", kNotBuilt},
@@ -64,7 +68,8 @@ const std::vector<ModuleRow>& moduleTable() {
       {"serial", ModuleHost::Tobrel, "serial",
        {{"open__", kNotBuilt}, {"write__", kNotBuilt}, {"addListener__", kNotBuilt}}},
       {"dock", ModuleHost::Tobrel, "dock",
-       {{"light", kNotBuilt}, {"fade", kNotBuilt}, {"pulse", kNotBuilt}, {"move", kNotBuilt}}},
+       {{"light", DockFunctionLight}, {"fade", DockFunctionFade}, {"pulse", DockFunctionPulse},
+        {"move", DockFunctionMove}}},
       {"social", ModuleHost::Global, nullptr, {{"init", kNotBuilt}}},
       {"http", ModuleHost::Global, "http",
        {{"get", kNotBuilt}, {"post", kNotBuilt}, {"get2", kNotBuilt}, {"post2", kNotBuilt}}},

@@ -305,8 +305,20 @@ TEST(Globals, GlobalObjectHoldsTheAppsNamesInOrder) {
       "log('[' + cmdline + '|' + appName + '|' + instanceName + '|' + typeof tobrel + ']');\n"
       "exit();\n",
       {}, "app PLAIN my inst");
-  EXPECT_THAT(r.err, HasSubstr("JSLOG: log,exit,setTimeout,include,uuid,timestamp,tobrel,file,cmdline,instanceName,appName,launchType,params\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: log,exit,setTimeout,ping,include,uuid,timestamp,tobrel,file,cmdline,instanceName,appName,launchType,params\n"));
   EXPECT_THAT(r.err, HasSubstr("JSLOG: [app PLAIN my inst|app|my inst|object]\n"));
+}
+
+// The granted module objects come first, in the binding table's order (not the access list's),
+// then the functions every app has.
+TEST(Globals, TobrelObjectHoldsTheModulesThenItsFunctionsInOrder) {
+  const char* const kDescriptor =
+      "<descriptor><accesses><access>dock</access><access>tts</access><access>led</access></accesses></descriptor>";
+  for (const auto& c : {std::make_pair(std::string(tobrel_test::kEmptyDescriptor), "ping,connect,start,stop,random"),
+                        std::make_pair(std::string(kDescriptor), "led,tts,dock,ping,connect,start,stop,random")}) {
+    RunResult r = runApp("log(Object.keys(tobrel).join(','));\nexit();\n", {{"descriptor.xml", c.first}});
+    EXPECT_THAT(r.err, HasSubstr(std::string("JSLOG: ") + c.second + "\n")) << c.first;
+  }
 }
 
 TEST(HeapLimit, ExhaustionEndsTheAppWithAWarningAndStatusOne) {

@@ -1,9 +1,11 @@
-// The example app of the README's demo, run from examples/apps as an app child against the
-// stand-in: it must light the LED, answer a press and a tag, and end by itself with status 0.
+// The README's example apps, run from examples/apps as app children against the stand-in: the
+// lamp must light the LED and answer a press and a tag, the greeter move the ears, speak and take
+// a photo; each ends by itself with status 0.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app_child.h"
+#include "device_app.h"
 #include "msgd_process.h"
 
 using ::testing::HasSubstr;
@@ -29,4 +31,27 @@ TEST(ExampleApp, LampAnswersAPressAndATagThenEnds) {
   EXPECT_EQ(leds, (std::vector<std::string>{"light { color: \"green\" }",
                                             "pulse { color: \"blue\" period: 500 pulse: 3 }",
                                             "fade { color: \"red\" period: 1000 }"}));
+}
+
+TEST(ExampleApp, GreeterMovesTheEarsSpeaksTakesAPhotoThenEnds) {
+  MsgdProcess msgd;
+  ASSERT_NE(msgd.port(), 0) << msgd.startError();
+  ASSERT_TRUE(msgd.control("follow webcam OK picture taken"));
+  tobrel_test::RunResult r =
+      tobrel_test::runAppChild(TOBREL_EXAMPLE_APPS, "greeter PLAIN " + std::to_string(msgd.port()));
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err;
+  for (const char* line : {"JSLOG: ears.move: OK\n", "JSLOG: tts.start: OK\n", "JSLOG: webcam.photo: OK\n",
+                           "JSLOG: photo taken: picture taken\n", "JSLOG: ears.reset: OK (0, 0)\n", "JSLOG: bye\n"})
+    EXPECT_THAT(r.err, HasSubstr(line));
+  // The stand-in's transcript is read on its own, so it can lag behind the app's end.
+  ASSERT_TRUE(msgd.waitForReceived([](const auto& f) { return f.msg.has_ears() && f.msg.ears().reset(); }));
+  std::vector<std::string> sent;
+  for (const auto& f : msgd.received())
+    if (f.kind != "interactiveMode.START") sent.push_back(tobrel_test::frameBody(f.msg));
+  EXPECT_EQ(sent, (std::vector<std::string>{
+                      "ears { left: 20 right: -20 }",
+                      "tts { action: START text: \"Hello, nice to see you\" lang: \"en\" }",
+                      "webcam { photo: \"file:///tmp/picture.jpg\" }",
+                      "ears { left: 1 right: 1 reset: true }",
+                  }));
 }

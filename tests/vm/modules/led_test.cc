@@ -19,9 +19,7 @@ const char* const kConnect = "tobrel.connect('127.0.0.1', PORT);\n";
 
 // Runs `call` and logs "<index> returned <value>" or "<index> threw <exception>".
 std::string tryCall(size_t index, const std::string& call) {
-  const std::string tag = std::to_string(index);
-  return "try { var r = tobrel.led." + call + "; log('" + tag + " returned ' + r); }"
-         " catch (e) { log('" + tag + " threw ' + e); }\n";
+  return tobrel_test::tryCall(std::to_string(index), "tobrel.led." + call);
 }
 
 }  // namespace
