@@ -10,7 +10,10 @@
 #include "data_resource.h"
 #include "descriptor.h"
 #include "led.h"
+#include "multimedia.h"
 #include "rfid.h"
+#include "serial.h"
+#include "t2t.h"
 
 namespace {
 
@@ -33,27 +36,27 @@ const std::vector<ModuleRow>& moduleTable() {
       {"webcam", ModuleHost::Tobrel, "webcam", {{"photo", kNotBuilt}}},
       {"asr", ModuleHost::Tobrel, "asr", {{"file", kNotBuilt}, {"string", kNotBuilt}}},
       {"multimedia", ModuleHost::Tobrel, "multimedia",
-       {{"play", kNotBuilt},
-        {"pause", kNotBuilt},
-        {"resume", kNotBuilt},
-        {"stop", kNotBuilt},
-        {"next", kNotBuilt},
-        {"previous", kNotBuilt},
-        {"artist", kNotBuilt},
-        {"folder", kNotBuilt},
-        {"genre", kNotBuilt},
-        {"playlist", kNotBuilt},
-        {"song", kNotBuilt},
-        {"addListener", kNotBuilt},
-        {"record", kNotBuilt}}},
+       {{"play", MutimediaPlay},
+        {"pause", MutimediaPause},
+        {"resume", MultimediaResume},
+        {"stop", MutimediaStop},
+        {"next", MultimediaNext},
+        {"previous", MultimediaPrevious},
+        {"artist", MultimediaFunctionArtist},
+        {"folder", MultimediaFunctionFolder},
+        {"genre", MultimediaFunctionGenre},
+        {"playlist", MultimediaFunctionPlaylist},
+        {"song", MultimediaFunctionSong},
+        {"addListener", MultimediaFunctionAddListener},
+        {"record", MutimediaRecord}}},
       {"button", ModuleHost::Tobrel, "button", {{"addListener", ButtonFunctionAddListener}}},
       {"rfid", ModuleHost::Tobrel, "rfid", {{"addListener", RfidFunctionAddListener}}},
       {"t2t", ModuleHost::Tobrel, "t2t",
-       {{"call", kNotBuilt},
-        {"answer", kNotBuilt},
-        {"hangup", kNotBuilt},
-        {"account", kNotBuilt},
-        {"addListener", kNotBuilt}}},
+       {{"call", T2tFunctionCall},
+        {"answer", T2tFunctionAnswer},
+        {"hangup", T2tFunctionHangup},
+        {"account", T2tFunctionAccount},
+        {"addListener", T2tFunctionAddListener}}},
       {"message", ModuleHost::Tobrel, "message",
        {{"list", kNotBuilt},
         {"get", kNotBuilt},
@@ -62,7 +65,7 @@ const std::vector<ModuleRow>& moduleTable() {
         {"markAsRead", kNotBuilt}}},
       {"contact", ModuleHost::Tobrel, "contact", {{"get", kNotBuilt}}},
       {"serial", ModuleHost::Tobrel, "serial",
-       {{"open__", kNotBuilt}, {"write__", kNotBuilt}, {"addListener__", kNotBuilt}}},
+       {{"open__", SerialFunctionOpen}, {"write__", SerialFunctionWrite}, {"addListener__", SerialFunctionAddListener}}},
       {"dock", ModuleHost::Tobrel, "dock",
        {{"light", kNotBuilt}, {"fade", kNotBuilt}, {"pulse", kNotBuilt}, {"move", kNotBuilt}}},
       {"social", ModuleHost::Global, nullptr, {{"init", kNotBuilt}}},
