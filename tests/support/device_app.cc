@@ -1,12 +1,14 @@
 // DeviceApp: an app child and its own message-daemon stand-in, driven together.
 #include "device_app.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app_child.h"
 
 namespace tobrel_test {
 
+using net::zolvek::nusk::message::NuskMsg;
 using tobrel::test::MsgdProcess;
 
 DeviceApp::DeviceApp() = default;
@@ -72,6 +74,35 @@ bool DeviceApp::waitSent(const std::string& kindPrefix, size_t count, int timeou
   ADD_FAILURE() << "the stand-in did not receive " << count << " \"" << kindPrefix << "\" frame(s); app log:\n"
                 << log();
   return false;
+}
+
+std::string tryCall(const std::string& tag, const std::string& expression) {
+  return "try { var r = " + expression + "; log('" + tag + " returned ' + r); }"
+         " catch (e) { log('" + tag + " threw ' + e); }\n";
+}
+
+void expectCallTable(DeviceApp& device, const std::string& module, const std::vector<CallCase>& cases,
+                     const std::vector<std::string>& accesses, const std::string& setup) {
+  ASSERT_FALSE(cases.empty());
+  ASSERT_FALSE(cases.back().sent.empty()) << "the last case must send";
+  std::string js = setup + "tobrel.connect('127.0.0.1', PORT);\ntobrel.start(function () {\n";
+  for (size_t i = 0; i < cases.size(); ++i) js += tryCall(std::to_string(i), "tobrel." + module + "." + cases[i].call);
+  js += "});\n";
+  ASSERT_TRUE(device.start(js, accesses));
+  ASSERT_TRUE(device.waitLog("JSLOG: " + std::to_string(cases.size() - 1) + " "));
+  std::vector<std::string> expected;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].call);
+    EXPECT_THAT(device.log(), ::testing::HasSubstr("JSLOG: " + std::to_string(i) + " " + cases[i].outcome + "\n"));
+    if (!cases[i].sent.empty()) expected.push_back(cases[i].sent);
+  }
+  ASSERT_TRUE(device.waitSent(module + ".", expected.size()));
+  const auto* field = NuskMsg::descriptor()->FindFieldByName(module);
+  ASSERT_NE(field, nullptr) << module;
+  std::vector<std::string> got;
+  for (const auto& frame : device.sent(module + "."))
+    got.push_back(frame.msg.GetReflection()->GetMessage(frame.msg, field).ShortDebugString());
+  EXPECT_EQ(got, expected);
 }
 
 }  // namespace tobrel_test

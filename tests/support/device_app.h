@@ -32,6 +32,8 @@ class DeviceApp {
 
   tobrel::test::MsgdProcess& msgd() { return msgd_; }
   Process& app() { return *app_; }
+  // The folder that holds the app (the child's "--app_folder=").
+  const std::string& appFolder() const { return apps_.path(); }
   // What the app has written on standard error so far (its log lines).
   const std::string& log() const { return app_->err(); }
 
@@ -55,6 +57,22 @@ class DeviceApp {
   TempDir apps_;
   std::unique_ptr<Process> app_;
 };
+
+// Script text that runs `expression` and logs "<tag> returned <value>" or "<tag> threw <e>".
+std::string tryCall(const std::string& tag, const std::string& expression);
+
+// One call of a module's table: `call` is run as tobrel.<module>.<call>.
+struct CallCase {
+  std::string call;
+  std::string outcome;  // "returned undefined" or "threw <text>"
+  std::string sent;     // the frame's <module> part in text form; empty: nothing is sent
+};
+
+// Starts an app granted `accesses` that runs `setup`, connects, and once interactive runs the
+// cases in turn. Checks every outcome, then that the stand-in received exactly the frames of
+// the cases that send, in order. The last case must send: once its frame is in, all are.
+void expectCallTable(DeviceApp& device, const std::string& module, const std::vector<CallCase>& cases,
+                     const std::vector<std::string>& accesses, const std::string& setup = "");
 
 }  // namespace tobrel_test
 
