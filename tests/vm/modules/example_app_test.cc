@@ -1,5 +1,6 @@
-// The example app of the README's demo, run from examples/apps as an app child against the
-// stand-in: it must light the LED, answer a press and a tag, and end by itself with status 0.
+// The README's example apps, run from examples/apps as app children against the stand-in: the
+// lamp must light the LED and answer a press and a tag, the radio play its song and follow the
+// player; each ends by itself with status 0.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -29,4 +30,23 @@ TEST(ExampleApp, LampAnswersAPressAndATagThenEnds) {
   EXPECT_EQ(leds, (std::vector<std::string>{"light { color: \"green\" }",
                                             "pulse { color: \"blue\" period: 500 pulse: 3 }",
                                             "fade { color: \"red\" period: 1000 }"}));
+}
+
+TEST(ExampleApp, RadioPlaysItsSongAndFollowsThePlayer) {
+  MsgdProcess msgd;
+  ASSERT_NE(msgd.port(), 0) << msgd.startError();
+  ASSERT_TRUE(msgd.control("attach multimedia.getsong multimedia { songlist: \"Morning\" songlist: \"Noon\" }"));
+  auto app = tobrel_test::startAppChild(TOBREL_EXAMPLE_APPS, "radio PLAIN " + std::to_string(msgd.port()));
+  ASSERT_TRUE(app->waitFor(tobrel_test::Stream::kErr, "JSLOG: play: OK", 10000)) << app->err();
+  ASSERT_TRUE(msgd.control("multimedia last PLAY"));
+  ASSERT_TRUE(app->waitFor(tobrel_test::Stream::kErr, "JSLOG: now playing: Morning", 10000)) << app->err();
+  ASSERT_TRUE(msgd.control("multimedia last STOP"));
+  tobrel_test::RunResult r = app->wait(10000);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err;
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: player: STOP\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: bye\n"));
+  // The song lies in the app's folder on the device, wherever this launcher reads apps from.
+  auto play = msgd.waitForReceived([](const auto& f) { return f.kind == "multimedia.play"; });
+  ASSERT_TRUE(play.has_value());
+  EXPECT_EQ(play->msg.multimedia().play().url(), "/usr/tobrel/apps/radio/song.mp3");
 }
