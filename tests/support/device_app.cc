@@ -76,6 +76,10 @@ bool DeviceApp::waitSent(const std::string& kindPrefix, size_t count, int timeou
   return false;
 }
 
+const char* const kConnectAndStart =
+    "tobrel.connect('127.0.0.1', PORT);\n"
+    "tobrel.start(function () { log('granted'); });\n";
+
 std::string tryCall(const std::string& tag, const std::string& expression) {
   return "try { var r = " + expression + "; log('" + tag + " returned ' + r); }"
          " catch (e) { log('" + tag + " threw ' + e); }\n";

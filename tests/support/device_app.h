@@ -58,6 +58,10 @@ class DeviceApp {
   std::unique_ptr<Process> app_;
 };
 
+// Script text that connects to the stand-in and asks for interactive mode, logging "granted"
+// once it is given.
+extern const char* const kConnectAndStart;
+
 // Script text that runs `expression` and logs "<tag> returned <value>" or "<tag> threw <e>".
 std::string tryCall(const std::string& tag, const std::string& expression);
 

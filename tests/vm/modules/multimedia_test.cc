@@ -16,12 +16,9 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using tobrel_test::CallCase;
 using tobrel_test::DeviceApp;
+using tobrel_test::kConnectAndStart;
 
 namespace {
-
-const char* const kConnectAndStart =
-    "tobrel.connect('127.0.0.1', PORT);\n"
-    "tobrel.start(function () { log('granted'); });\n";
 
 std::string url(const std::string& text) { return "play { url: \"" + text + "\" }"; }
 

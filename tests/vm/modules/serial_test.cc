@@ -12,12 +12,9 @@
 using ::testing::HasSubstr;
 using tobrel_test::CallCase;
 using tobrel_test::DeviceApp;
+using tobrel_test::kConnectAndStart;
 
 namespace {
-
-const char* const kConnectAndStart =
-    "tobrel.connect('127.0.0.1', PORT);\n"
-    "tobrel.start(function () { log('granted'); });\n";
 
 const char* const kDelivery = "call onMessage\ncast\narg0\ncall onMessage\n";
 

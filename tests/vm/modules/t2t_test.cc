@@ -67,7 +67,7 @@ TEST(T2t, BeforeInteractiveModeTheCountIsTestedAndNothingSent) {
                            "account(1, 2, 3, 4)", "account(1, 2, 3)"}) {
     js += tobrel_test::tryCall(call, std::string("t.") + call);
   }
-  js += "tobrel.connect('127.0.0.1', PORT);\ntobrel.start(function () { log('granted'); });\n";
+  js += tobrel_test::kConnectAndStart;
   ASSERT_TRUE(device.start(js, {"t2t"}));
   ASSERT_TRUE(device.waitLog("JSLOG: granted"));
   EXPECT_EQ(device.scriptLog(), (std::vector<std::string>{
