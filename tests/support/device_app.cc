@@ -1,12 +1,14 @@
 // DeviceApp: an app child and its own message-daemon stand-in, driven together.
 #include "device_app.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app_child.h"
 
 namespace tobrel_test {
 
+using net::zolvek::nusk::message::NuskMsg;
 using tobrel::test::MsgdProcess;
 
 DeviceApp::DeviceApp() = default;
@@ -95,6 +97,10 @@ void expectSent(DeviceApp& device, const std::string& kindPrefix, const std::vec
   EXPECT_EQ(got, expected);
 }
 
+const char* const kConnectAndStart =
+    "tobrel.connect('127.0.0.1', PORT);\n"
+    "tobrel.start(function () { log('granted'); });\n";
+
 std::string tryCall(const std::string& tag, const std::string& expression) {
   return "try { var r = " + expression + "; log('" + tag + " returned ' + r); }"
          " catch (e) { log('" + tag + " threw ' + e); }\n";
@@ -116,7 +122,7 @@ void expectOutcomes(const DeviceApp& device, const std::vector<CallCase>& cases)
 std::vector<std::string> expectedBodies(const std::vector<CallCase>& cases) {
   std::vector<std::string> bodies;
   for (const CallCase& c : cases)
-    if (c.sent != nullptr) bodies.push_back(c.sent);
+    if (!c.sent.empty()) bodies.push_back(c.sent);
   return bodies;
 }
 
@@ -125,6 +131,26 @@ std::string frameBody(const net::zolvek::nusk::message::NuskMsg& msg) {
   body.clear_id();
   body.clear_interactiveid();
   return body.ShortDebugString();
+}
+
+void expectCallTable(DeviceApp& device, const std::string& module, const std::vector<CallCase>& cases,
+                     const std::vector<std::string>& accesses, const std::string& setup) {
+  ASSERT_FALSE(cases.empty());
+  ASSERT_FALSE(cases.back().sent.empty()) << "the last case must send";
+  const std::vector<CallCase> calls = prefixed("tobrel." + module + ".", cases);
+  ASSERT_TRUE(device.start(setup + "tobrel.connect('127.0.0.1', PORT);\ntobrel.start(function () {\n" +
+                               tryCalls(calls) + "});\n",
+                           accesses));
+  ASSERT_TRUE(device.waitLog("JSLOG: " + std::to_string(cases.size() - 1) + " "));
+  expectOutcomes(device, calls);
+  const std::vector<std::string> expected = expectedBodies(cases);
+  ASSERT_TRUE(device.waitSent(module + ".", expected.size()));
+  const auto* field = NuskMsg::descriptor()->FindFieldByName(module);
+  ASSERT_NE(field, nullptr) << module;
+  std::vector<std::string> got;
+  for (const auto& frame : device.sent(module + "."))
+    got.push_back(frame.msg.GetReflection()->GetMessage(frame.msg, field).ShortDebugString());
+  EXPECT_EQ(got, expected);
 }
 
 }  // namespace tobrel_test

@@ -32,6 +32,8 @@ class DeviceApp {
 
   tobrel::test::MsgdProcess& msgd() { return msgd_; }
   Process& app() { return *app_; }
+  // The folder that holds the app (the child's "--app_folder=").
+  const std::string& appFolder() const { return apps_.path(); }
   // What the app has written on standard error so far (its log lines).
   const std::string& log() const { return app_->err(); }
 
@@ -56,11 +58,11 @@ class DeviceApp {
   std::unique_ptr<Process> app_;
 };
 
-// One call of a table that a granted app runs in turn (tryCalls), and what it must give.
+// One call of a table that a granted app runs in turn, and what it must give.
 struct CallCase {
   std::string call;     // a script expression
   std::string outcome;  // "returned undefined", "threw Wrong arguments", ...
-  const char* sent;     // the frame it sends, as frameBody gives it; null: it sends nothing
+  std::string sent;     // what it sends (see the function that checks it); empty: nothing
 };
 
 // The cases with `prefix` ("tobrel.ears.", ...) put before each call.
@@ -72,8 +74,12 @@ std::vector<CallCase> prefixed(const std::string& prefix, std::vector<CallCase> 
 std::string whenGranted(const std::string& body);
 extern const char* const kGrantedRunDone;  // "JSLOG: end OK"
 
-// Expects the frames of kind `kindPrefix` to be the cases' `sent` texts, in order (waiting for
-// the stand-in's transcript to hold as many).
+// Script text that connects to the stand-in and asks for interactive mode, logging "granted"
+// once it is given.
+extern const char* const kConnectAndStart;
+
+// Expects the frames of kind `kindPrefix` to be the cases' `sent` texts (frameBody's form), in
+// order (waiting for the stand-in's transcript to hold as many).
 void expectSent(DeviceApp& device, const std::string& kindPrefix, const std::vector<CallCase>& cases);
 
 // A script line that runs `expression` and logs "<tag> returned <value>" or "<tag> threw <e>".
@@ -86,6 +92,13 @@ void expectOutcomes(const DeviceApp& device, const std::vector<CallCase>& cases)
 std::vector<std::string> expectedBodies(const std::vector<CallCase>& cases);
 // A received frame's one-line text form without its id and interactive id.
 std::string frameBody(const net::zolvek::nusk::message::NuskMsg& msg);
+
+// Starts an app granted `accesses` that runs `setup`, connects, and once interactive runs the
+// cases (each as tobrel.<module>.<call>) in turn. Checks every outcome, then that the stand-in
+// received exactly the frames of the cases that send, in order, `sent` being the frame's
+// <module> part in text form. The last case must send: once its frame is in, all are.
+void expectCallTable(DeviceApp& device, const std::string& module, const std::vector<CallCase>& cases,
+                     const std::vector<std::string>& accesses, const std::string& setup = "");
 
 }  // namespace tobrel_test
 

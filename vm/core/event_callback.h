@@ -29,8 +29,7 @@ struct EventCallbackData {
 // The registry's release hook for an EventCallbackData.
 void releaseEventCallbackData(void* record);
 
-// The result code's name ("OK", "ERROR", ...); a number no version of the schema knows is
-// given as its digits.
+// The result code's name ("OK", "ERROR", ...).
 std::string codeName(int code);
 
 // Calls the record's function with the name of the result code ("OK", "ERROR", ...).

@@ -12,7 +12,10 @@
 #include "dock.h"
 #include "ears.h"
 #include "led.h"
+#include "multimedia.h"
 #include "rfid.h"
+#include "serial.h"
+#include "t2t.h"
 #include "tts.h"
 #include "webcam.h"
 
@@ -37,27 +40,27 @@ const std::vector<ModuleRow>& moduleTable() {
       {"webcam", ModuleHost::Tobrel, "webcam", {{"photo", WebcamFunctionPhoto}}},
       {"asr", ModuleHost::Tobrel, "asr", {{"file", kNotBuilt}, {"string", kNotBuilt}}},
       {"multimedia", ModuleHost::Tobrel, "multimedia",
-       {{"play", kNotBuilt},
-        {"pause", kNotBuilt},
-        {"resume", kNotBuilt},
-        {"stop", kNotBuilt},
-        {"next", kNotBuilt},
-        {"previous", kNotBuilt},
-        {"artist", kNotBuilt},
-        {"folder", kNotBuilt},
-        {"genre", kNotBuilt},
-        {"playlist", kNotBuilt},
-        {"song", kNotBuilt},
-        {"addListener", kNotBuilt},
-        {"record", kNotBuilt}}},
+       {{"play", MutimediaPlay},
+        {"pause", MutimediaPause},
+        {"resume", MultimediaResume},
+        {"stop", MutimediaStop},
+        {"next", MultimediaNext},
+        {"previous", MultimediaPrevious},
+        {"artist", MultimediaFunctionArtist},
+        {"folder", MultimediaFunctionFolder},
+        {"genre", MultimediaFunctionGenre},
+        {"playlist", MultimediaFunctionPlaylist},
+        {"song", MultimediaFunctionSong},
+        {"addListener", MultimediaFunctionAddListener},
+        {"record", MutimediaRecord}}},
       {"button", ModuleHost::Tobrel, "button", {{"addListener", ButtonFunctionAddListener}}},
       {"rfid", ModuleHost::Tobrel, "rfid", {{"addListener", RfidFunctionAddListener}}},
       {"t2t", ModuleHost::Tobrel, "t2t",
-       {{"call", kNotBuilt},
-        {"answer", kNotBuilt},
-        {"hangup", kNotBuilt},
-        {"account", kNotBuilt},
-        {"addListener", kNotBuilt}}},
+       {{"call", T2tFunctionCall},
+        {"answer", T2tFunctionAnswer},
+        {"hangup", T2tFunctionHangup},
+        {"account", T2tFunctionAccount},
+        {"addListener", T2tFunctionAddListener}}},
       {"message", ModuleHost::Tobrel, "message",
        {{"list", kNotBuilt},
         {"get", kNotBuilt},
@@ -66,7 +69,7 @@ const std::vector<ModuleRow>& moduleTable() {
         {"markAsRead", kNotBuilt}}},
       {"contact", ModuleHost::Tobrel, "contact", {{"get", kNotBuilt}}},
       {"serial", ModuleHost::Tobrel, "serial",
-       {{"open__", kNotBuilt}, {"write__", kNotBuilt}, {"addListener__", kNotBuilt}}},
+       {{"open__", SerialFunctionOpen}, {"write__", SerialFunctionWrite}, {"addListener__", SerialFunctionAddListener}}},
       {"dock", ModuleHost::Tobrel, "dock",
        {{"light", DockFunctionLight}, {"fade", DockFunctionFade}, {"pulse", DockFunctionPulse},
         {"move", DockFunctionMove}}},

@@ -1,6 +1,6 @@
 // The README's example apps, run from examples/apps as app children against the stand-in: the
 // lamp must light the LED and answer a press and a tag, the greeter move the ears, speak and take
-// a photo; each ends by itself with status 0.
+// a photo, the radio play its song and follow the player; each ends by itself with status 0.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -54,4 +54,23 @@ TEST(ExampleApp, GreeterMovesTheEarsSpeaksTakesAPhotoThenEnds) {
                       "webcam { photo: \"file:///tmp/picture.jpg\" }",
                       "ears { left: 1 right: 1 reset: true }",
                   }));
+}
+
+TEST(ExampleApp, RadioPlaysItsSongAndFollowsThePlayer) {
+  MsgdProcess msgd;
+  ASSERT_NE(msgd.port(), 0) << msgd.startError();
+  ASSERT_TRUE(msgd.control("attach multimedia.getsong multimedia { songlist: \"Morning\" songlist: \"Noon\" }"));
+  auto app = tobrel_test::startAppChild(TOBREL_EXAMPLE_APPS, "radio PLAIN " + std::to_string(msgd.port()));
+  ASSERT_TRUE(app->waitFor(tobrel_test::Stream::kErr, "JSLOG: play: OK", 10000)) << app->err();
+  ASSERT_TRUE(msgd.control("multimedia last PLAY"));
+  ASSERT_TRUE(app->waitFor(tobrel_test::Stream::kErr, "JSLOG: now playing: Morning", 10000)) << app->err();
+  ASSERT_TRUE(msgd.control("multimedia last STOP"));
+  tobrel_test::RunResult r = app->wait(10000);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err;
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: player: STOP\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: bye\n"));
+  // The song lies in the app's folder on the device, wherever this launcher reads apps from.
+  auto play = msgd.waitForReceived([](const auto& f) { return f.kind == "multimedia.play"; });
+  ASSERT_TRUE(play.has_value());
+  EXPECT_EQ(play->msg.multimedia().play().url(), "/usr/tobrel/apps/radio/song.mp3");
 }
