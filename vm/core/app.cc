@@ -12,6 +12,7 @@
 #include "descriptor.h"
 #include "engine.h"
 #include "globals.h"
+#include "info.h"
 #include "interactive.h"
 #include "launch_type.h"
 #include "link.h"
@@ -132,6 +133,7 @@ void startApp(TobrelData* data) {
   setFunction(isolate, tobrel, "connect", ConnectFunction);
   setFunction(isolate, tobrel, "start", InteractiveFunctionStart);
   setFunction(isolate, tobrel, "stop", InteractiveFunctionStop);
+  setFunction(isolate, tobrel, "info", ConfigTobrelGet);
   //   tobrel: info; seedRandom(); tobrel: random
   setFunction(isolate, global, "include", IncludeFunction);
   //   signHMACSHA1

@@ -6,10 +6,13 @@
 
 #include <string.h>
 
+#include "asr.h"
 #include "button.h"
+#include "contact.h"
 #include "data_resource.h"
 #include "descriptor.h"
 #include "led.h"
+#include "message.h"
 #include "rfid.h"
 
 namespace {
@@ -31,7 +34,7 @@ const std::vector<ModuleRow>& moduleTable() {
         {"addListener", kNotBuilt}}},
       {"tts", ModuleHost::Tobrel, "tts", {{"start", kNotBuilt}, {"stop", kNotBuilt}}},
       {"webcam", ModuleHost::Tobrel, "webcam", {{"photo", kNotBuilt}}},
-      {"asr", ModuleHost::Tobrel, "asr", {{"file", kNotBuilt}, {"string", kNotBuilt}}},
+      {"asr", ModuleHost::Tobrel, "asr", {{"file", AsrFunctionFile}, {"string", AsrFunctionString}}},
       {"multimedia", ModuleHost::Tobrel, "multimedia",
        {{"play", kNotBuilt},
         {"pause", kNotBuilt},
@@ -55,12 +58,12 @@ const std::vector<ModuleRow>& moduleTable() {
         {"account", kNotBuilt},
         {"addListener", kNotBuilt}}},
       {"message", ModuleHost::Tobrel, "message",
-       {{"list", kNotBuilt},
-        {"get", kNotBuilt},
-        {"delete", kNotBuilt},
-        {"new", kNotBuilt},
-        {"markAsRead", kNotBuilt}}},
-      {"contact", ModuleHost::Tobrel, "contact", {{"get", kNotBuilt}}},
+       {{"list", MessageFunctionList},
+        {"get", MessageFunctionGet},
+        {"delete", MessageFunctionDelete},
+        {"new", MessageFunctionNew},
+        {"markAsRead", MessageFunctionMarkAsRead}}},
+      {"contact", ModuleHost::Tobrel, "contact", {{"get", ContactFunctionGet}}},
       {"serial", ModuleHost::Tobrel, "serial",
        {{"open__", kNotBuilt}, {"write__", kNotBuilt}, {"addListener__", kNotBuilt}}},
       {"dock", ModuleHost::Tobrel, "dock",
