@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <sstream>
 
-#include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/text_format.h>
 
 namespace msgd {
@@ -74,26 +73,6 @@ std::optional<Answer> parseAnswer(const std::string& text) {
     return std::nullopt;
   }
   return a;
-}
-
-class CollectErrors : public gp::io::ErrorCollector {
- public:
-  void AddError(int line, gp::io::ColumnNumber column, const std::string& message) override {
-    if (text.empty()) text = "column " + std::to_string(column + 1) + ": " + message;
-    (void)line;
-  }
-  std::string text;
-};
-
-// Parses a NuskMsg text form; required fields may be missing (tests send odd messages too).
-bool parseText(const std::string& text, pb::NuskMsg* msg, std::string* error) {
-  gp::TextFormat::Parser parser;
-  CollectErrors errors;
-  parser.RecordErrorsTo(&errors);
-  parser.AllowPartialMessage(true);
-  if (parser.ParseFromString(text, msg)) return true;
-  *error = "cannot read the message text: " + errors.text;
-  return false;
 }
 
 // Sets one scalar field from its text; returns an error text, empty on success.
@@ -172,6 +151,8 @@ const char* Control::helpText() {
       "                              how to answer requests of KIND: a NuskMsg field (led, tts,\n"
       "                              ping, getcontactList ...), FIELD.SUB (multimedia.play,\n"
       "                              led.light ...) or * for any; FIELD.SUB wins over FIELD over *.\n"
+      "                              Message queries are named by action: tobrelMessageQuery.NEW,\n"
+      "                              .LIST, .GET, .DELETE, .READ.\n"
       "                              Without a rule, a request is answered OK when it carries an\n"
       "                              interactiveId or has something attached, else not at all.\n"
       "  follow KIND CODE [TEXT]     after the reply, send an event with CODE (and description)\n"
@@ -179,7 +160,14 @@ const char* Control::helpText() {
       "  attach KIND MESSAGE         merge MESSAGE (NuskMsg text form) into replies, e.g.\n"
       "                              attach tobrelinfo_query tobrelinfo_response { infos { key: \"k\" value: \"v\" } }\n"
       "  attach KIND none            stop attaching\n"
-      "  reset                       forget all rules: START granted, commands answered OK\n"
+      "  later KIND MESSAGE          after the reply (and its event), send MESSAGE on its own under\n"
+      "                              the request's id; each later line adds one more, in order, and\n"
+      "                              they go out even when the reply is silent\n"
+      "  later KIND data             the same with the data file's result, which then leaves the\n"
+      "                              reply: response first, result later\n"
+      "  later KIND none             send nothing later\n"
+      "  reset                       forget all rules: START granted, commands answered OK (the\n"
+      "                              data file's content stays as the requests left it)\n"
       "  button CONN TYPE            buttonCallback event (SIMPLE, DOUBLE, LONG_START ...)\n"
       "  ears CONN TYPE [STEP [LENGTH]]  earsCallback event (START_LEFT, BLOCKED_RIGHT ...)\n"
       "  rfid CONN ID [DIRECTION [TYPE [COLOR]]]  rfidCallback event (IN/OUT, LAMINA, RED ...)\n"
@@ -232,7 +220,7 @@ Result Control::run(const std::string& rawLine) {
 
   if (verb == "start") return startCommand(args);
   if (verb == "grant") return grantCommand(args);
-  if (verb == "reply" || verb == "follow" || verb == "attach") return ruleCommand(verb, rest);
+  if (verb == "reply" || verb == "follow" || verb == "attach" || verb == "later") return ruleCommand(verb, rest);
   if (verb == "send") return sendCommand(rest);
   if (verb == "stop") return stopCommand(args);
   if (verb == "close") return closeCommand(args);
@@ -307,12 +295,13 @@ Result Control::grantCommand(const std::vector<std::string>& args) {
 
 Result Control::ruleCommand(const std::string& verb, const std::string& line) {
   std::string rest;
-  const std::vector<std::string> w = head(line, verb == "attach" ? 1 : 2, &rest);
+  const bool takesMessage = verb == "attach" || verb == "later";
+  const std::vector<std::string> w = head(line, takesMessage ? 1 : 2, &rest);
   const std::string usage = verb == "reply"    ? "usage: reply KIND CODE|nocode|bare|silent|default"
                             : verb == "follow" ? "usage: follow KIND CODE [DESCRIPTION] | follow KIND none"
-                                               : "usage: attach KIND MESSAGE | attach KIND none";
-  if (w.empty() || (verb != "attach" && w.size() < 2) || (verb == "attach" && rest.empty()))
-    return fail(usage);
+                            : verb == "attach" ? "usage: attach KIND MESSAGE | attach KIND none"
+                                               : "usage: later KIND MESSAGE | later KIND data | later KIND none";
+  if (w.empty() || (!takesMessage && w.size() < 2) || (takesMessage && rest.empty())) return fail(usage);
   const std::string& kind = w[0];
   if (std::string e = checkKind(kind); !e.empty()) return fail(e);
 
@@ -341,17 +330,29 @@ Result Control::ruleCommand(const std::string& verb, const std::string& line) {
     responder_.rule(kind).follow = event;
     return Result{};
   }
+  Rule& rule = responder_.rule(kind);
   if (rest == "none") {
-    responder_.rule(kind).attach.reset();
+    if (verb == "attach") rule.attach.reset();
+    if (verb == "later") rule.later.clear();
+    return Result{};
+  }
+  if (verb == "later" && rest == "data") {
+    Later later;
+    later.fromData = true;
+    rule.later.push_back(later);
     return Result{};
   }
   pb::NuskMsg attach;
   std::string error;
-  if (!parseText(rest, &attach, &error)) return fail(error);
+  if (!parseMessageText(rest, &attach, &error)) return fail(error);
   // The reply's own header stays the stand-in's: ids come from the request.
   attach.clear_id();
   attach.clear_correlationid();
-  responder_.rule(kind).attach = attach;
+  if (verb == "attach") {
+    rule.attach = attach;
+  } else {
+    rule.later.push_back(Later{false, attach});
+  }
   return Result{};
 }
 
@@ -409,7 +410,7 @@ Result Control::sendCommand(const std::string& line) {
   if (w.empty()) return fail("usage: send CONN MESSAGE");
   pb::NuskMsg msg;
   std::string error;
-  if (!parseText(rest, &msg, &error)) return fail(error);
+  if (!parseMessageText(rest, &msg, &error)) return fail(error);
   const std::vector<int> conns = targets(w[0], &error);
   if (!error.empty()) return fail(error);
   const bool freshIds = !msg.has_id();

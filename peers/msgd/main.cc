@@ -12,7 +12,8 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: msgd [--host ADDR] [--port N] [--transcript FILE] [--exec LINE]... [--no-stdin]\n"
+    "Usage: msgd [--host ADDR] [--port N] [--transcript FILE] [--data FILE] [--exec LINE]...\n"
+    "            [--no-stdin]\n"
     "Stand-in for the local message daemon. Serves the device link (4-byte big-endian length,\n"
     "then one NuskMsg) to any number of apps at once on a loopback address, records every frame\n"
     "it receives, and answers by rules set with --exec or with control lines on standard input.\n"
@@ -21,6 +22,7 @@ const char kUsage[] =
     "  --host ADDR        loopback IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port N           TCP port; 0 picks a free one (default 0)\n"
     "  --transcript FILE  also append every output line to FILE\n"
+    "  --data FILE        answer device-information, contact and message queries from FILE (below)\n"
     "  -e, --exec LINE    run a control line before listening (repeatable; an error ends msgd)\n"
     "  --no-stdin         read no control lines; run until SIGINT or SIGTERM\n"
     "                     (otherwise the end of standard input stops msgd)\n"
@@ -37,6 +39,19 @@ const char kUsage[] =
     "  conn N closed REASON            by peer, inside a frame, frame length over the limit,\n"
     "                                  undecodable frame, by control command ...\n"
     "  ok: LINE | error: MESSAGE       verdict on each control line\n"
+    "\n"
+    "The data file is one NuskMsg in protobuf text form (# starts a comment) with any of:\n"
+    "  tobrelinfo_response { infos { key: \"serial\" value: \"0042\" } ... }\n"
+    "      the reply to tobrel.info (tobrelinfo_query)\n"
+    "  contactList { contacts { firstname: \"Ana\" uuid: \"c1\" objects { idDB: \"7\" name: \"home\" } } ... }\n"
+    "      the reply to contact.get (getcontactList)\n"
+    "  tobrelMessageResponse { tobrelMessageList { header { id: \"m1\" date: 1700000000 status: UNREAD\n"
+    "      from { ... } to { ... } } content { type: TEXT content: \"hi\" } } ... }\n"
+    "      the message store, kept in memory: LIST gives every message, GET the ones named by\n"
+    "      their header id, DELETE removes and READ marks them (each giving the messages it\n"
+    "      touched), NEW adds the app's message (header id m1, m2 ... when it has none)\n"
+    "Those results go into the OK reply; an attach rule for the kind replaces them, and\n"
+    "\"later KIND data\" sends them in a message of their own after the reply.\n"
     "\n";
 
 bool takeValue(int argc, char** argv, int* i, const char* name, std::string* value) {
@@ -71,6 +86,7 @@ int main(int argc, char** argv) {
   std::string host = "127.0.0.1", transcript, value;
   int port = 0;
   bool readStdin = true;
+  std::string dataPath;
   std::vector<std::string> exec;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -84,6 +100,8 @@ int main(int argc, char** argv) {
       port = parsePort(value);
     } else if (takeValue(argc, argv, &i, "--transcript", &value)) {
       transcript = value;
+    } else if (takeValue(argc, argv, &i, "--data", &value)) {
+      dataPath = value;
     } else if (takeValue(argc, argv, &i, "--exec", &value) ||
                takeValue(argc, argv, &i, "-e", &value)) {
       exec.push_back(value);
@@ -100,6 +118,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "msgd: cannot open transcript %s: %s\n", transcript.c_str(),
                  std::strerror(errno));
     return 2;
+  }
+  if (!dataPath.empty()) {
+    msgd::DataStore data;
+    std::string error;
+    if (!data.load(dataPath, &error)) {
+      std::fprintf(stderr, "msgd: %s\n", error.c_str());
+      return 2;
+    }
+    server.setData(std::move(data));
   }
   for (const std::string& line : exec)
     if (!server.control(line)) return 2;

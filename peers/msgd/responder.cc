@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/text_format.h>
 
 #include "utils.h"
@@ -28,6 +29,28 @@ const gp::FieldDescriptor* firstMessageField(const gp::Message& m) {
 bool hasAnswer(const Rule& r) { return r.answer.has_value(); }
 bool hasFollow(const Rule& r) { return r.follow.has_value(); }
 bool hasAttach(const Rule& r) { return r.attach.has_value(); }
+bool hasLater(const Rule& r) { return !r.later.empty(); }
+
+// Fields whose kind names the action that they carry, not a sub-message.
+bool namedByAction(const gp::FieldDescriptor* f) {
+  return f->number() == pb::NuskMsg::kInteractiveModeFieldNumber ||
+         f->number() == pb::NuskMsg::kTobrelMessageQueryFieldNumber;
+}
+
+// The action's name of such a field, empty when it has none.
+std::string actionName(const gp::Message& part) {
+  const gp::FieldDescriptor* action = part.GetDescriptor()->FindFieldByName("action");
+  if (!action || !part.GetReflection()->HasField(part, action)) return "";
+  return part.GetReflection()->GetEnum(part, action)->name();
+}
+
+class CollectErrors : public gp::io::ErrorCollector {
+ public:
+  void AddError(int line, gp::io::ColumnNumber column, const std::string& message) override {
+    if (text.empty()) text = "line " + std::to_string(line + 1) + " column " + std::to_string(column + 1) + ": " + message;
+  }
+  std::string text;
+};
 
 pb::NuskMsg replyTo(const std::string& requestId) {
   pb::NuskMsg m;
@@ -52,10 +75,9 @@ std::string kindOf(const pb::NuskMsg& msg) {
   msg.GetReflection()->ListFields(msg, &fields);
   for (const gp::FieldDescriptor* f : fields) {
     if (f->number() <= kLastHeaderField) continue;
-    if (f->number() == pb::NuskMsg::kInteractiveModeFieldNumber) {
-      const pb::InteractiveMode& im = msg.interactivemode();
-      return im.has_action() ? f->name() + "." + pb::InteractiveMode_Action_Name(im.action())
-                             : f->name();
+    if (namedByAction(f)) {
+      const std::string action = actionName(msg.GetReflection()->GetMessage(msg, f));
+      return action.empty() ? f->name() : f->name() + "." + action;
     }
     if (f->cpp_type() != gp::FieldDescriptor::CPPTYPE_MESSAGE) return f->name();
     const gp::FieldDescriptor* sub = firstMessageField(msg.GetReflection()->GetMessage(msg, f));
@@ -77,6 +99,13 @@ std::string checkKind(const std::string& kind) {
     return "interactive mode is answered by the start command, not by rules";
   if (dot == std::string::npos) return "";
   const std::string subName = kind.substr(dot + 1);
+  if (namedByAction(f)) {
+    const gp::EnumDescriptor* actions = f->message_type()->FindFieldByName("action")->enum_type();
+    if (actions->FindValueByName(subName)) return "";
+    std::string names;
+    for (int i = 0; i < actions->value_count(); ++i) names += (i ? ", " : "") + actions->value(i)->name();
+    return "unknown kind '" + kind + "': " + top + " has no action '" + subName + "' (expected one of " + names + ")";
+  }
   const gp::FieldDescriptor* sub =
       f->message_type() ? f->message_type()->FindFieldByName(subName) : nullptr;
   if (!sub || sub->cpp_type() != gp::FieldDescriptor::CPPTYPE_MESSAGE)
@@ -102,6 +131,16 @@ std::string newId() {
   char buf[37];
   generateUuid(buf);
   return buf;
+}
+
+bool parseMessageText(const std::string& text, pb::NuskMsg* msg, std::string* error) {
+  gp::TextFormat::Parser parser;
+  CollectErrors errors;
+  parser.RecordErrorsTo(&errors);
+  parser.AllowPartialMessage(true);
+  if (parser.ParseFromString(text, msg)) return true;
+  *error = "cannot read the message text: " + errors.text;
+  return false;
 }
 
 std::string oneLine(const gp::Message& msg) {
@@ -146,7 +185,7 @@ std::optional<pb::NuskMsg> Responder::answerPendingStart(const Answer& a, LinkSt
   return reply;
 }
 
-std::vector<pb::NuskMsg> Responder::answer(const pb::NuskMsg& msg, LinkState* link) const {
+std::vector<pb::NuskMsg> Responder::answer(const pb::NuskMsg& msg, LinkState* link) {
   std::vector<pb::NuskMsg> out;
   // Without an id nothing could name the request in a reply.
   if (!msg.has_id()) return out;
@@ -163,25 +202,46 @@ std::vector<pb::NuskMsg> Responder::answer(const pb::NuskMsg& msg, LinkState* li
 
   const std::string kind = kindOf(msg);
   const Rule* attach = find(kind, hasAttach);
+  const Rule* later = find(kind, hasLater);
+  // The data answers what no attach rule does; it acts on every such request (a NEW is stored
+  // even when its reply is silent).
+  std::optional<pb::NuskMsg> result;
+  if (data_ && !attach) result = data_->result(msg);
+  bool resultLater = false;
+  if (later)
+    for (const Later& l : later->later) resultLater = resultLater || l.fromData;
   // By default a command is answered OK, and so is a query without interactive id (the social
   // set-up) once there is a result to attach; anything else gets no answer.
   Answer a;
   if (const Rule* r = find(kind, hasAnswer)) {
     a = *r->answer;
-  } else if (!msg.has_interactiveid() && !attach) {
+  } else if (!msg.has_interactiveid() && !attach && !result) {
     a.kind = Answer::Kind::kSilent;
   }
-  if (a.kind == Answer::Kind::kSilent) return out;
+  if (a.kind != Answer::Kind::kSilent) {
+    pb::NuskMsg reply = replyTo(msg.id());
+    applyAnswer(a, &reply);
+    if (attach) {
+      reply.MergeFrom(*attach->attach);
+    } else if (result && !resultLater) {
+      reply.MergeFrom(*result);
+    }
+    out.push_back(std::move(reply));
 
-  pb::NuskMsg reply = replyTo(msg.id());
-  applyAnswer(a, &reply);
-  if (attach) reply.MergeFrom(*attach->attach);
-  out.push_back(std::move(reply));
-
-  if (const Rule* r = find(kind, hasFollow)) {
-    pb::NuskMsg event = replyTo(msg.id());
-    *event.mutable_event() = *r->follow;
-    out.push_back(std::move(event));
+    if (const Rule* r = find(kind, hasFollow)) {
+      pb::NuskMsg event = replyTo(msg.id());
+      *event.mutable_event() = *r->follow;
+      out.push_back(std::move(event));
+    }
+  }
+  // Later results go out whatever the reply was: "reply KIND silent" leaves only them.
+  if (later) {
+    for (const Later& l : later->later) {
+      if (l.fromData && !result) continue;
+      pb::NuskMsg m = replyTo(msg.id());
+      m.MergeFrom(l.fromData ? *result : l.msg);
+      out.push_back(std::move(m));
+    }
   }
   return out;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "data_store.h"
 #include "nusk-message.pb.h"
 
 namespace msgd {
@@ -28,19 +29,28 @@ struct Answer {
   pb::VReturnCode code = pb::OK;
 };
 
+// A message sent on its own after the reply (and its event), naming the same request: a fixed
+// message, or the data file's result for the request.
+struct Later {
+  bool fromData = false;
+  pb::NuskMsg msg;
+};
+
 struct Rule {
   std::optional<Answer> answer;         // unset: the default for the request
   std::optional<pb::Event> follow;      // an event sent after the reply
   std::optional<pb::NuskMsg> attach;    // merged into the reply
+  std::vector<Later> later;             // sent after the reply, in order
 };
 
 // The kind of a message: its first sub-message field, with the first message-typed field set
-// inside it ("led.light", "multimedia.play", "ping"); interactive-mode parts name their action
-// ("interactiveMode.START"). "-" when nothing but the header fields is set.
+// inside it ("led.light", "multimedia.play", "ping"); interactive-mode parts and message queries
+// name their action ("interactiveMode.START", "tobrelMessageQuery.LIST"). "-" when nothing but
+// the header fields is set.
 std::string kindOf(const pb::NuskMsg& msg);
 
 // Checks a rule's kind name: "*", a NuskMsg field, or FIELD.SUB with SUB a message field inside
-// it. Returns an error text, empty when valid.
+// it (or, for tobrelMessageQuery, an action). Returns an error text, empty when valid.
 std::string checkKind(const std::string& kind);
 
 // Parses "OK", "error", "7" ... into a result code.
@@ -48,6 +58,10 @@ std::optional<pb::VReturnCode> parseCode(const std::string& text);
 
 // A fresh lowercase 36-character UUID text.
 std::string newId();
+
+// Parses a NuskMsg text form; required fields may be missing (tests send odd messages too).
+// On failure *error says where.
+bool parseMessageText(const std::string& text, pb::NuskMsg* msg, std::string* error);
 
 // One line of text form, for the transcript.
 std::string oneLine(const google::protobuf::Message& msg);
@@ -59,10 +73,16 @@ class Responder {
   const Answer& startAnswer() const { return start_; }
 
   Rule& rule(const std::string& kind) { return rules_[kind]; }
+  // Forgets the rules; the data (and what requests did to it) stays.
   void reset();
 
-  // Everything to send back for `msg`, in order. Updates `link` for START requests.
-  std::vector<pb::NuskMsg> answer(const pb::NuskMsg& msg, LinkState* link) const;
+  // Queries that no attach rule answers are answered from `data` (device information,
+  // contacts, the message store).
+  void setData(DataStore data) { data_ = std::move(data); }
+
+  // Everything to send back for `msg`, in order. Updates `link` for START requests and the
+  // data's message store for message queries.
+  std::vector<pb::NuskMsg> answer(const pb::NuskMsg& msg, LinkState* link);
 
   // The reply that grants (or refuses) the pending START of `link`, if there is one.
   std::optional<pb::NuskMsg> answerPendingStart(const Answer& a, LinkState* link) const;
@@ -74,6 +94,7 @@ class Responder {
 
   Answer start_;
   std::map<std::string, Rule> rules_;
+  std::optional<DataStore> data_;
 };
 
 }  // namespace msgd

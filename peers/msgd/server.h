@@ -20,6 +20,8 @@ class Server : public Links {
   // Also copies every output line to `path` (appended, flushed per line). False if it
   // cannot be opened.
   bool setTranscript(const std::string& path);
+  // Answers queries from `data` from now on (--data).
+  void setData(DataStore data) { responder_.setData(std::move(data)); }
   // Runs one control line and prints its verdict. False when the line was rejected.
   bool control(const std::string& line);
   // Binds and listens on a loopback IPv4 address; port 0 picks one. Prints "listening on".

@@ -11,7 +11,12 @@ namespace tobrel_test {
 using net::zolvek::nusk::message::NuskMsg;
 using tobrel::test::MsgdProcess;
 
-DeviceApp::DeviceApp() = default;
+std::string tryCall(const std::string& tag, const std::string& call) {
+  return "try { var r = " + call + "; log('" + tag + " returned ' + r); } catch (e) { log('" + tag +
+         " threw ' + e); }\n";
+}
+
+DeviceApp::DeviceApp(const std::vector<std::string>& msgdArgs) : msgd_(msgdArgs) {}
 
 bool DeviceApp::start(const std::string& mainJs, const std::vector<std::string>& accesses) {
   if (msgd_.port() == 0) {
@@ -37,6 +42,11 @@ bool DeviceApp::control(const std::string& line) {
   if (msgd_.control(line, &error)) return true;
   ADD_FAILURE() << "msgd refused \"" << line << "\": " << error;
   return false;
+}
+
+bool DeviceApp::answer(const MsgdProcess::Received& request, const std::string& messageText) {
+  return control("send " + std::to_string(request.conn) + " correlationId: \"" + request.msg.id() + "\" " +
+                 messageText);
 }
 
 int DeviceApp::countLog(const std::string& text) const {
@@ -100,11 +110,6 @@ void expectSent(DeviceApp& device, const std::string& kindPrefix, const std::vec
 const char* const kConnectAndStart =
     "tobrel.connect('127.0.0.1', PORT);\n"
     "tobrel.start(function () { log('granted'); });\n";
-
-std::string tryCall(const std::string& tag, const std::string& expression) {
-  return "try { var r = " + expression + "; log('" + tag + " returned ' + r); }"
-         " catch (e) { log('" + tag + " threw ' + e); }\n";
-}
 
 std::string tryCalls(const std::vector<CallCase>& cases) {
   std::string js;

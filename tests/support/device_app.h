@@ -21,9 +21,14 @@
 
 namespace tobrel_test {
 
+// Script text that runs the expression `call` and logs "<tag> returned <value>" or
+// "<tag> threw <exception>", so a table of calls can run in one app.
+std::string tryCall(const std::string& tag, const std::string& call);
+
 class DeviceApp {
  public:
-  DeviceApp();
+  // `msgdArgs` go to the stand-in's command line (for example {"--data", path}).
+  explicit DeviceApp(const std::vector<std::string>& msgdArgs = {});
 
   // Writes the app "app" (main.js with every PORT replaced by the stand-in's port, and a
   // descriptor granting `accesses`) and starts it as an app child. False when the stand-in
@@ -40,6 +45,10 @@ class DeviceApp {
   // One control line for the stand-in; false (with the reason in the test's output) when it
   // was refused.
   bool control(const std::string& line);
+
+  // Sends the app a message naming `request` (its correlationId), with the rest given in
+  // NuskMsg text form, e.g. answer(asks[0], "response { code: OK }").
+  bool answer(const tobrel::test::MsgdProcess::Received& request, const std::string& messageText);
 
   // Waits until `text` occurs at least `times` times in the app's log.
   bool waitLog(const std::string& text, int times = 1, int timeoutMs = 10000);
@@ -82,8 +91,6 @@ extern const char* const kConnectAndStart;
 // order (waiting for the stand-in's transcript to hold as many).
 void expectSent(DeviceApp& device, const std::string& kindPrefix, const std::vector<CallCase>& cases);
 
-// A script line that runs `expression` and logs "<tag> returned <value>" or "<tag> threw <e>".
-std::string tryCall(const std::string& tag, const std::string& expression);
 // tryCall for every case, tagged with its index.
 std::string tryCalls(const std::vector<CallCase>& cases);
 // Expects every case's outcome in the app's log, each failure naming its call.

@@ -11,6 +11,7 @@
 #include "descriptor.h"
 #include "engine.h"
 #include "globals.h"
+#include "info.h"
 #include "interactive.h"
 #include "launch_type.h"
 #include "link.h"
@@ -97,7 +98,7 @@ void startApp(TobrelData* data) {
   setFunction(isolate, tobrel, "connect", ConnectFunction);
   setFunction(isolate, tobrel, "start", InteractiveFunctionStart);
   setFunction(isolate, tobrel, "stop", InteractiveFunctionStop);
-  //   tobrel: info
+  setFunction(isolate, tobrel, "info", ConfigTobrelGet);
   seedRandom();
   setFunction(isolate, tobrel, "random", RandomFunction);
   setFunction(isolate, global, "include", IncludeFunction);

@@ -87,3 +87,11 @@ void CommandCall::sendWith(CallbackHandler* handler) {
   }
   message_.reset();
 }
+
+void CommandCall::sendToLastFunction(const char* name, CallbackFunction handler) {
+  sendWith(newEventCallbackHandler(handler, name, args_[args_.Length() - 1].As<Function>()));
+}
+
+bool lastArgumentIsFunction(const FunctionCallbackInfo<Value>& args) {
+  return args.Length() > 0 && args[args.Length() - 1]->IsFunction();
+}

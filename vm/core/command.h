@@ -94,6 +94,10 @@ class CommandCall {
   void send(const char* name, CallbackFunction handler = nullptr);
   // Sends with a handler of the native's own making (null: none); the registry owns it.
   void sendWith(CallbackHandler* handler);
+  // Sends with `handler` bound through an EventCallbackData named `name` to the call's last
+  // argument, which the shape test has found to be a function (lastArgumentIsFunction). For
+  // the one-shot handlers, whose function is required.
+  void sendToLastFunction(const char* name, CallbackFunction handler);
 
  private:
   const v8::FunctionCallbackInfo<v8::Value>& args_;
@@ -104,5 +108,8 @@ class CommandCall {
   v8::Local<v8::Function> callback_;
   std::unique_ptr<net::zolvek::nusk::message::NuskMsg> message_;
 };
+
+// An ArgumentTest: the last argument is a function (natives whose function is required).
+bool lastArgumentIsFunction(const v8::FunctionCallbackInfo<v8::Value>& args);
 
 #endif

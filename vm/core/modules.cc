@@ -6,12 +6,15 @@
 
 #include <string.h>
 
+#include "asr.h"
 #include "button.h"
+#include "contact.h"
 #include "data_resource.h"
 #include "descriptor.h"
 #include "dock.h"
 #include "ears.h"
 #include "led.h"
+#include "message.h"
 #include "multimedia.h"
 #include "rfid.h"
 #include "serial.h"
@@ -38,7 +41,7 @@ const std::vector<ModuleRow>& moduleTable() {
         {"addListener", EarsFunctionAddListener}}},
       {"tts", ModuleHost::Tobrel, "tts", {{"start", TtsFunctionStart}, {"stop", TtsFunctionStop}}},
       {"webcam", ModuleHost::Tobrel, "webcam", {{"photo", WebcamFunctionPhoto}}},
-      {"asr", ModuleHost::Tobrel, "asr", {{"file", kNotBuilt}, {"string", kNotBuilt}}},
+      {"asr", ModuleHost::Tobrel, "asr", {{"file", AsrFunctionFile}, {"string", AsrFunctionString}}},
       {"multimedia", ModuleHost::Tobrel, "multimedia",
        {{"play", MutimediaPlay},
         {"pause", MutimediaPause},
@@ -62,12 +65,12 @@ const std::vector<ModuleRow>& moduleTable() {
         {"account", T2tFunctionAccount},
         {"addListener", T2tFunctionAddListener}}},
       {"message", ModuleHost::Tobrel, "message",
-       {{"list", kNotBuilt},
-        {"get", kNotBuilt},
-        {"delete", kNotBuilt},
-        {"new", kNotBuilt},
-        {"markAsRead", kNotBuilt}}},
-      {"contact", ModuleHost::Tobrel, "contact", {{"get", kNotBuilt}}},
+       {{"list", MessageFunctionList},
+        {"get", MessageFunctionGet},
+        {"delete", MessageFunctionDelete},
+        {"new", MessageFunctionNew},
+        {"markAsRead", MessageFunctionMarkAsRead}}},
+      {"contact", ModuleHost::Tobrel, "contact", {{"get", ContactFunctionGet}}},
       {"serial", ModuleHost::Tobrel, "serial",
        {{"open__", SerialFunctionOpen}, {"write__", SerialFunctionWrite}, {"addListener__", SerialFunctionAddListener}}},
       {"dock", ModuleHost::Tobrel, "dock",

@@ -67,6 +67,9 @@ TEST_F(ControlTest, RejectsMalformedLinesWithAReason) {
       {"attach tobrelinfo_query", "usage: attach"},
       {"attach tobrelinfo_query tobrelinfo_response {", "cannot read the message text"},
       {"attach tobrelinfo_query nosuchfield: 1", "cannot read the message text"},
+      {"later asr", "usage: later"},
+      {"later asr asrCallback {", "cannot read the message text"},
+      {"later tobrelMessageQuery.ARCHIVE data", "has no action 'ARCHIVE'"},
       {"button 2", "missing type"},
       {"button 2 SQUEEZE", "unknown type 'SQUEEZE'"},
       {"button 2 SIMPLE DOUBLE", "too many arguments"},
@@ -221,4 +224,23 @@ TEST_F(ControlTest, ListHelpAndQuit) {
   EXPECT_GT(r.lines.size(), 10u);
   EXPECT_TRUE(run("quit").ok);
   EXPECT_TRUE(links.quitCalled);
+}
+
+TEST_F(ControlTest, LaterLinesAddMessagesInOrderAndNoneClearsThem) {
+  pb::NuskMsg query;
+  query.set_id("q");
+  query.set_interactiveid("I");
+  query.mutable_tobrelmessagequery()->set_action(pb::TobrelMessageQuery::LIST);
+  LinkState s;
+  ASSERT_TRUE(run(R"(later tobrelMessageQuery.LIST id: "x" correlationId: "y" pendingmessage: true)").ok);
+  ASSERT_TRUE(run("later tobrelMessageQuery response { code: BUSY }").ok);
+  auto out = responder.answer(query, &s);
+  ASSERT_EQ(out.size(), 2u) << "the most specific kind's later messages only";
+  EXPECT_TRUE(out[1].pendingmessage());
+  EXPECT_EQ(out[1].correlationid(), "q") << "the later message's header is the stand-in's";
+
+  ASSERT_TRUE(run("later tobrelMessageQuery.LIST none").ok);
+  out = responder.answer(query, &s);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[1].response().code(), pb::BUSY);
 }

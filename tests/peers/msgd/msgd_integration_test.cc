@@ -385,6 +385,8 @@ TEST(MsgdCommandLine, HelpAndBadArguments) {
       {"--host nowhere", 1, "not an IPv4 address"},
       {"-e 'reply lamp OK'", 2, "error: unknown kind 'lamp'"},
       {"--transcript /nonexistent/dir/t.log", 2, "cannot open transcript"},
+      {"--help", 0, "later KIND data"},
+      {"--data /nonexistent/data.txt", 2, "cannot read the data file /nonexistent/data.txt"},
   };
   for (const Case& c : cases) {
     std::string out;

@@ -36,6 +36,10 @@ TEST(MsgdKind, NamesTheFirstSubMessageAndItsFirstMessageField) {
       {R"(id: "a" dock { move { cmd: UP } })", "dock.move"},
       {R"(id: "a" pendingmessage: true)", "pendingmessage"},
       {kStart, "interactiveMode.START"},
+      {R"(id: "a" tobrelMessageQuery { action: NEW message { header { to { uuid: "u" } } } })",
+       "tobrelMessageQuery.NEW"},
+      {R"(id: "a" tobrelMessageQuery { action: DELETE id: "m1" })", "tobrelMessageQuery.DELETE"},
+      {R"(id: "a" tobrelMessageQuery { id: "m1" })", "tobrelMessageQuery"},
       {R"(id: "a" interactiveMode { interactiveId: "I" })", "interactiveMode"},
       {R"(id: "a" correlationId: "b" interactiveId: "I")", "-"},
   };
@@ -43,10 +47,12 @@ TEST(MsgdKind, NamesTheFirstSubMessageAndItsFirstMessageField) {
 }
 
 TEST(MsgdKind, ChecksRuleKinds) {
-  for (const char* ok : {"*", "led", "led.light", "multimedia.play", "tobrelinfo_query", "ping"})
+  for (const char* ok : {"*", "led", "led.light", "multimedia.play", "tobrelinfo_query", "ping",
+                         "tobrelMessageQuery", "tobrelMessageQuery.LIST", "tobrelMessageQuery.READ"})
     EXPECT_EQ(checkKind(ok), "") << ok;
   for (const char* bad : {"", "foo", "id", "correlationId", "led.colour", "ears.left",
-                          "interactiveMode", "led.light.color"})
+                          "interactiveMode", "led.light.color", "tobrelMessageQuery.message",
+                          "tobrelMessageQuery.list", "tobrelMessageQuery.ARCHIVE"})
     EXPECT_NE(checkKind(bad), "") << bad;
 }
 
@@ -199,4 +205,76 @@ TEST(MsgdReply, FollowsWithAnEventAndAttachesQueryResults) {
   r.reset();
   out = r.answer(parse(R"(id: "t" interactiveId: "I" tts { action: STOP })"), &link);
   EXPECT_EQ(out.size(), 1u);
+}
+
+// "later" messages go out on their own after the reply and its event, one per line, in order,
+// each naming the request; a silent reply leaves only them.
+TEST(MsgdReply, SendsLaterResultsAfterTheReply) {
+  Responder r;
+  pb::Event ev;
+  ev.set_code(pb::TERMINATED);
+  r.rule("asr").follow = ev;
+  r.rule("asr").later.push_back({false, parse(R"(asrCallback { recognition { text: "one" confident: 1 } })")});
+  r.rule("asr").later.push_back({false, parse(R"(asrCallback { recognition { text: "two" confident: 2 } })")});
+  LinkState link;
+  const pb::NuskMsg request = parse(R"(id: "r" interactiveId: "I" asr { dictionary: "oui" })");
+
+  auto out = r.answer(request, &link);
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(out[0].response().code(), pb::OK);
+  EXPECT_FALSE(out[0].has_asrcallback());
+  EXPECT_TRUE(out[1].has_event());
+  EXPECT_EQ(out[2].asrcallback().recognition(0).text(), "one");
+  EXPECT_EQ(out[3].asrcallback().recognition(0).text(), "two");
+  for (const pb::NuskMsg& m : out) {
+    EXPECT_EQ(m.correlationid(), "r");
+    EXPECT_EQ(m.id().size(), 36u);
+  }
+  EXPECT_FALSE(out[2].has_response());
+
+  r.rule("asr").answer = Answer{Answer::Kind::kSilent, pb::OK};
+  out = r.answer(request, &link);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].asrcallback().recognition(0).text(), "one");
+
+  r.rule("asr").later.clear();
+  EXPECT_TRUE(r.answer(request, &link).empty());
+}
+
+// The data file answers in the OK reply, unless an attach rule takes the kind or "later data"
+// moves the result into a message of its own.
+TEST(MsgdReply, AnswersQueriesFromTheData) {
+  Responder r;
+  DataStore data;
+  std::string error;
+  ASSERT_TRUE(data.loadText(R"(tobrelinfo_response { infos { key: "serial" value: "7" } })", &error)) << error;
+  r.setData(data);
+  LinkState link;
+  const pb::NuskMsg info = parse(R"(id: "q" interactiveId: "I" tobrelinfo_query { })");
+
+  auto out = r.answer(info, &link);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].response().code(), pb::OK);
+  EXPECT_EQ(out[0].tobrelinfo_response().infos(0).value(), "7");
+
+  // Nothing in the data for contacts: a plain OK.
+  out = r.answer(parse(R"(id: "c" interactiveId: "I" getcontactList { })"), &link);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_FALSE(out[0].has_contactlist());
+
+  r.rule("tobrelinfo_query").later.push_back({true, {}});
+  r.rule("tobrelinfo_query").later.push_back({true, {}});
+  out = r.answer(info, &link);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_FALSE(out[0].has_tobrelinfo_response()) << "response first";
+  EXPECT_EQ(out[1].tobrelinfo_response().infos(0).value(), "7");
+  EXPECT_EQ(out[2].tobrelinfo_response().infos(0).value(), "7") << "and a second result";
+  EXPECT_FALSE(out[1].has_response());
+
+  r.rule("tobrelinfo_query").attach = parse(R"(tobrelinfo_response { infos { key: "k" value: "attached" } })");
+  r.rule("tobrelinfo_query").later.clear();
+  out = r.answer(info, &link);
+  ASSERT_EQ(out.size(), 1u);
+  ASSERT_EQ(out[0].tobrelinfo_response().infos_size(), 1);
+  EXPECT_EQ(out[0].tobrelinfo_response().infos(0).value(), "attached");
 }

@@ -314,8 +314,8 @@ TEST(Globals, GlobalObjectHoldsTheAppsNamesInOrder) {
 TEST(Globals, TobrelObjectHoldsTheModulesThenItsFunctionsInOrder) {
   const char* const kDescriptor =
       "<descriptor><accesses><access>dock</access><access>tts</access><access>led</access></accesses></descriptor>";
-  for (const auto& c : {std::make_pair(std::string(tobrel_test::kEmptyDescriptor), "ping,connect,start,stop,random"),
-                        std::make_pair(std::string(kDescriptor), "led,tts,dock,ping,connect,start,stop,random")}) {
+  for (const auto& c : {std::make_pair(std::string(tobrel_test::kEmptyDescriptor), "ping,connect,start,stop,info,random"),
+                        std::make_pair(std::string(kDescriptor), "led,tts,dock,ping,connect,start,stop,info,random")}) {
     RunResult r = runApp("log(Object.keys(tobrel).join(','));\nexit();\n", {{"descriptor.xml", c.first}});
     EXPECT_THAT(r.err, HasSubstr(std::string("JSLOG: ") + c.second + "\n")) << c.first;
   }

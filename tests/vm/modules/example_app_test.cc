@@ -1,6 +1,7 @@
 // The README's example apps, run from examples/apps as app children against the stand-in: the
 // lamp must light the LED and answer a press and a tag, the greeter move the ears, speak and take
-// a photo, the radio play its song and follow the player; each ends by itself with status 0.
+// a photo, the radio play its song and follow the player, the inbox read what the stand-in's data
+// file holds; each ends by itself with status 0.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -73,4 +74,24 @@ TEST(ExampleApp, RadioPlaysItsSongAndFollowsThePlayer) {
   auto play = msgd.waitForReceived([](const auto& f) { return f.kind == "multimedia.play"; });
   ASSERT_TRUE(play.has_value());
   EXPECT_EQ(play->msg.multimedia().play().url(), "/usr/tobrel/apps/radio/song.mp3");
+}
+
+TEST(ExampleApp, InboxReadsTheStandInsDataFile) {
+  MsgdProcess msgd({"--data", std::string(TOBREL_EXAMPLE_APPS) + "/inbox/msgd-data.txt"});
+  ASSERT_NE(msgd.port(), 0) << msgd.startError();
+  auto app = tobrel_test::startAppChild(TOBREL_EXAMPLE_APPS, "inbox PLAIN " + std::to_string(msgd.port()));
+  tobrel_test::RunResult r = app->wait(10000);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err;
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: info serial = 00:13:d3:84:a1:07\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: info name = Pepin\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: contact Ana Lopez (phone)\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: contact Grandpa (23)\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: message m1 from Ana at 2023-11-14T22:13:20.000Z (unread): Dinner at eight?\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: message m2 from Grandpa at 2023-11-14T23:13:20.000Z: Happy birthday!\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: marked as read: m1\nMESSAGE: JSLOG: bye\n"));
+  ASSERT_TRUE(msgd.waitForReceived([](const auto& f) { return f.kind == "tobrelMessageQuery.READ"; }));
+  std::vector<std::string> kinds;
+  for (const auto& f : msgd.received()) kinds.push_back(f.kind);
+  EXPECT_EQ(kinds, (std::vector<std::string>{"interactiveMode.START", "tobrelinfo_query", "getcontactList",
+                                             "tobrelMessageQuery.LIST", "tobrelMessageQuery.READ"}));
 }
