@@ -12,6 +12,7 @@
 #include "descriptor.h"
 #include "engine.h"
 #include "globals.h"
+#include "hmac_sha1.h"
 #include "interactive.h"
 #include "launch_type.h"
 #include "link.h"
@@ -134,7 +135,7 @@ void startApp(TobrelData* data) {
   setFunction(isolate, tobrel, "stop", InteractiveFunctionStop);
   //   tobrel: info; seedRandom(); tobrel: random
   setFunction(isolate, global, "include", IncludeFunction);
-  //   signHMACSHA1
+  setFunction(isolate, global, "signHMACSHA1", SignHMACSHA1);
   setFunction(isolate, global, "uuid", UuidFunction);
   setFunction(isolate, global, "timestamp", TimestampFunction);
   global->Set(isolate, "tobrel", tobrel);

@@ -11,6 +11,7 @@
 #include "descriptor.h"
 #include "led.h"
 #include "rfid.h"
+#include "social.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ const std::vector<ModuleRow>& moduleTable() {
        {{"open__", kNotBuilt}, {"write__", kNotBuilt}, {"addListener__", kNotBuilt}}},
       {"dock", ModuleHost::Tobrel, "dock",
        {{"light", kNotBuilt}, {"fade", kNotBuilt}, {"pulse", kNotBuilt}, {"move", kNotBuilt}}},
-      {"social", ModuleHost::Global, nullptr, {{"init", kNotBuilt}}},
+      {"social", ModuleHost::Global, nullptr, {{"init", SocialFunctionInit}}},
       {"http", ModuleHost::Global, "http",
        {{"get", kNotBuilt}, {"post", kNotBuilt}, {"get2", kNotBuilt}, {"post2", kNotBuilt}}},
       {"file", ModuleHost::StartUp, nullptr, {{"read", FileFunctionRead}, {"write", FileFunctionWrite}}},
