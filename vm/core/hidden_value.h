@@ -1,20 +1,18 @@
-// Hidden values: values that native code attaches to a script object under a name and that
-// scripts can neither read nor enumerate (the social services keep their tokens in them).
+// Hidden values: named values that native code attaches to a script object and that scripts can
+// neither read nor enumerate (the social services keep their tokens and secrets in them; the
+// HTTP client's form builder reads "token"). One private key per name and isolate, so every
+// native that names the same value reaches the same slot.
 #ifndef TOBREL_VM_CORE_HIDDEN_VALUE_H
 #define TOBREL_VM_CORE_HIDDEN_VALUE_H
 
 #include <v8.h>
 
-#include <string>
+// Attaches `value` to `object` under `name`; false when the engine refused.
+bool setHiddenValue(v8::Isolate* isolate, v8::Local<v8::Object> object, const char* name,
+                    v8::Local<v8::Value> value);
 
-// Sets `object`'s hidden value `name` in the current context.
-void setHiddenValue(v8::Isolate* isolate, v8::Local<v8::Object> object, const char* name, v8::Local<v8::Value> value);
-
-// The hidden value `name` of `object`, or an empty handle when it has none.
-v8::Local<v8::Value> hiddenValue(v8::Isolate* isolate, v8::Local<v8::Object> object, const char* name);
-
-// The hidden value `name` of `object` in the engine's ASCII form (one byte per character);
-// false when the object has no such value or it is not a string.
-bool hiddenText(v8::Isolate* isolate, v8::Local<v8::Object> object, const char* name, std::string* out);
+// The value attached under `name`, or false when there is none (never runs script code).
+bool getHiddenValue(v8::Isolate* isolate, v8::Local<v8::Object> object, const char* name,
+                    v8::Local<v8::Value>* value);
 
 #endif

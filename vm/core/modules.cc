@@ -9,6 +9,7 @@
 #include "button.h"
 #include "data_resource.h"
 #include "descriptor.h"
+#include "http.h"
 #include "led.h"
 #include "rfid.h"
 #include "social.h"
@@ -68,7 +69,7 @@ const std::vector<ModuleRow>& moduleTable() {
        {{"light", kNotBuilt}, {"fade", kNotBuilt}, {"pulse", kNotBuilt}, {"move", kNotBuilt}}},
       {"social", ModuleHost::Global, nullptr, {{"init", SocialFunctionInit}}},
       {"http", ModuleHost::Global, "http",
-       {{"get", kNotBuilt}, {"post", kNotBuilt}, {"get2", kNotBuilt}, {"post2", kNotBuilt}}},
+       {{"get", HttpFunctionGet}, {"post", HttpFunctionPost}, {"get2", HttpFunctionGet2}, {"post2", HttpFunctionPost2}}},
       {"file", ModuleHost::StartUp, nullptr, {{"read", FileFunctionRead}, {"write", FileFunctionWrite}}},
   };
   return kTable;

@@ -16,6 +16,7 @@
 #include "event_callback.h"
 #include "hidden_value.h"
 #include "hmac_sha1.h"
+#include "http.h"
 #include "link.h"
 #include "log.h"
 #include "nusk-message.pb.h"
@@ -70,6 +71,12 @@ struct ServiceRow {
 const ServiceRow kFacebook = {"facebook", kFacebookPattern, "access_token", FacebookFunctionGet, FacebookFunctionPost};
 const ServiceRow kSoundcloud = {"soundcloud", kSoundcloudPattern, "oauth_token", SoundcloudFunctionGet,
                                 SoundcloudFunctionPost};
+
+// The hidden value `name` of `object` in the engine's ASCII form, when it is a string.
+bool hiddenText(Isolate* isolate, Local<Object> object, const char* name, std::string* out) {
+  Local<Value> value;
+  return getHiddenValue(isolate, object, name, &value) && value->IsString() && asciiValue(isolate, value, out);
+}
 
 bool compilePatterns() {
   if (g_patternsCompiled) return true;
@@ -137,6 +144,8 @@ void setFunction(Isolate* isolate, Local<Object> object, const char* name, Funct
 }
 
 void makeTokenService(Isolate* isolate, Local<Object> social, const ServiceRow& row, const std::string& token) {
+  // From the first token on, the form builder asks whether a service object may add it.
+  setFormTokenCheck(socialTokenAllowed);
   Local<Object> service = getOrCreateObject(isolate, social, row.property);
   setHiddenText(isolate, service, kToken, token);
   setHiddenValue(isolate, service, kUrlPattern, Int32::New(isolate, row.pattern));
@@ -168,11 +177,12 @@ void makeServices(Isolate* isolate, const Descriptor* descriptor, const Social& 
     makeTokenService(isolate, social, kSoundcloud, credentials.soundcloudtoken());
 }
 
-// The web request through the HTTP client's cores: http.get's (post false) or http.post's
-// shape of arguments; *content receives the reply's content.
-bool socialWebRequest(Isolate* isolate, bool /*post*/, int /*argc*/, Local<Value>* /*argv*/, Local<Value>* content) {
-  *content = newString(isolate, "curl error");  // until the HTTP client is wired in
-  return true;
+// The web request through the HTTP client's get or post core; *content receives the reply's
+// content, as http.get and http.post return it.
+bool socialWebRequest(Isolate* isolate, bool post, int argc, Local<Value>* argv, Local<Value>* content) {
+  Local<Object> reply;
+  return (post ? httppost : httpget)(isolate, argv, argc).ToLocal(&reply) &&
+         replyContent(isolate, reply).ToLocal(content);
 }
 
 bool matches(const std::string& url, SocialPattern pattern) {
@@ -290,9 +300,9 @@ bool isAuthorisedUrl(const std::string& url, SocialPattern pattern) {
   return result == 0;
 }
 
-bool socialTokenAllowed(Isolate* isolate, Local<Object> service, const std::string& url) {
-  Local<Value> pattern = hiddenValue(isolate, service, kUrlPattern);
-  if (pattern.IsEmpty() || !pattern->IsInt32()) return false;
+bool socialTokenAllowed(Isolate* isolate, Local<Object> service, const char* url) {
+  Local<Value> pattern;
+  if (!getHiddenValue(isolate, service, kUrlPattern, &pattern) || !pattern->IsInt32()) return false;
   const int value = pattern.As<Int32>()->Value();
   if (value != kFacebookPattern && value != kSoundcloudPattern) return false;
   return isAuthorisedUrl(url, static_cast<SocialPattern>(value));

@@ -34,6 +34,6 @@ bool isAuthorisedUrl(const std::string& url, SocialPattern pattern);
 
 // Whether the hidden token of `service` (an object given as a form value) may travel to
 // `url`: only a social service object, and only to a URL of that service's own pattern.
-bool socialTokenAllowed(v8::Isolate* isolate, v8::Local<v8::Object> service, const std::string& url);
+bool socialTokenAllowed(v8::Isolate* isolate, v8::Local<v8::Object> service, const char* url);
 
 #endif

@@ -70,6 +70,7 @@ TEST(SocialInit, ShapesAndTheOneCallback) {
   ASSERT_TRUE(device.start(js, {}));
   ASSERT_TRUE(device.waitLog("JSLOG: f2 "));
   ASSERT_TRUE(device.waitLog("JSLOG: f1 "));
+  ASSERT_TRUE(device.waitSent("socialQuery", 2));
   for (size_t i = 0; i < sizeof refused / sizeof refused[0]; ++i)
     EXPECT_THAT(device.log(), HasSubstr("JSLOG: " + std::to_string(i) + " " + refused[i].outcome + "\n"));
   EXPECT_THAT(device.log(), HasSubstr("JSLOG: one returned undefined\n"));
@@ -136,6 +137,8 @@ TEST(SocialInit, CallbackRunsOnceAndALaterInitReusesTheObjects) {
                              "});\n"));
   ASSERT_TRUE(device.waitLog("JSLOG: first"));
   ASSERT_TRUE(device.control("attach socialQuery none"));
+  // The app's log can run ahead of the stand-in's transcript.
+  ASSERT_TRUE(device.waitSent("socialQuery", 1));
   const auto first = device.sent("socialQuery");
   ASSERT_EQ(first.size(), 1u);
   ASSERT_TRUE(device.control("send last correlationId: \"" + first[0].msg.id() + "\" " + kAllCredentials));
