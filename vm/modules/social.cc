@@ -244,12 +244,13 @@ void secureHttpGet(const FunctionCallbackInfo<Value>& args, const ServiceRow& ro
 }
 
 // A shallow copy of the script's parameters with the token parameter set: in the place of a
-// parameter of that name, else last. The script's own object is left as it was.
+// parameter of that name, else last. The script's own object is left as it was. The copy holds
+// every name the HTTP client would send of the original, inherited enumerable ones included.
 bool parametersWithToken(Isolate* isolate, Local<Object> parameters, const char* name, const std::string& token,
                          Local<Object>* out) {
   Local<Context> context = isolate->GetCurrentContext();
   Local<Array> keys;
-  if (!parameters->GetOwnPropertyNames(context).ToLocal(&keys)) return false;
+  if (!parameters->GetPropertyNames(context).ToLocal(&keys)) return false;
   Local<Object> copy = Object::New(isolate);
   for (uint32_t i = 0; i < keys->Length(); ++i) {
     Local<Value> key, value;
@@ -332,7 +333,12 @@ bool getSocialCallbackFunction(void* raw, const NuskMsg& msg) {
   Local<Context> context = record->context.Get(isolate);
   Context::Scope enter(context);
   TobrelData* data = appData(context);
-  if (msg.has_social()) makeServices(isolate, data != nullptr ? data->descriptor.get() : nullptr, msg.social());
+  if (msg.has_social()) {
+    // A setter or getter of the script's on `social` may throw; the callback still runs.
+    v8::TryCatch tryCatch(isolate);
+    makeServices(isolate, data != nullptr ? data->descriptor.get() : nullptr, msg.social());
+    if (tryCatch.HasCaught()) reportExceptionWarning(isolate, &tryCatch);
+  }
   Local<Value> argv[] = {record->argument.IsEmpty() ? Local<Value>() : record->argument.Get(isolate)};
   callScriptFunction(isolate, record->function.Get(isolate), record->argument.IsEmpty() ? 0 : 1, argv);
   return false;  // one-shot: the registry drops the entry and releases the record

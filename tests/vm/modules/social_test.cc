@@ -264,3 +264,29 @@ TEST(SocialServices, RefusedUrlsAndShapesMakeNoRequest) {
   EXPECT_THAT(device.log(), Not(HasSubstr("FacebookHttpGet URL")));
   expectNoSecretLogged(device);
 }
+
+// A script that replaced `social`, or guards a service name with a throwing setter, still gets
+// its callback; the app goes on and nothing leaks into the log.
+TEST(SocialInit, AReplacedOrGuardedSocialStillCallsBack) {
+  const struct {
+    const char* name;
+    const char* mainJs;
+    const char* logged;
+  } cases[] = {
+      {"replaced", "var init = social.init; social = 'x';\n"
+                   "init(function () { log('called ' + typeof social); });\n",
+       "JSLOG: called string\n"},
+      {"guarded", "Object.defineProperty(social, 'facebook', {get: function () {}, set: function () { throw 'setter'; }});\n"
+                  "social.init(function () { log('called ' + typeof social.twitter + ' ' + typeof social.soundcloud); });\n",
+       "JSLOG: called object object\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeviceApp device;
+    ASSERT_TRUE(device.control(std::string("attach socialQuery ") + kAllCredentials));
+    ASSERT_TRUE(device.start(std::string(kConnect) + c.mainJs, kAllServices));
+    ASSERT_TRUE(device.waitLog("JSLOG: called"));
+    EXPECT_THAT(device.log(), HasSubstr(c.logged));
+    expectNoSecretLogged(device);
+  }
+}
