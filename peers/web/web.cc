@@ -27,6 +27,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -145,21 +146,30 @@ std::string readWhole(const std::string& path, bool* found) {
   return content.str();
 }
 
-std::string replyFor(const std::string& target, const std::string& repliesDir) {
+// Sends the reply to `target`: the chosen bytes, a generated body or a 404.
+void sendReply(Connection& connection, const std::string& target, const std::string& repliesDir) {
   std::string path = target.substr(0, target.find('?'));
   static const std::string kGenerated = "/generated/";
   if (path.compare(0, kGenerated.size(), kGenerated) == 0) {
-    const size_t size = strtoul(path.c_str() + kGenerated.size(), nullptr, 10);
-    return "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(size) +
-           "\r\nConnection: close\r\n\r\n" + std::string(size, 'a');
+    size_t left = strtoull(path.c_str() + kGenerated.size(), nullptr, 10);
+    if (!connection.write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(left) +
+                          "\r\nConnection: close\r\n\r\n"))
+      return;
+    // In pieces: a body of any size, without holding it.
+    const std::string piece(65536, 'a');
+    for (; left > 0; left -= std::min(left, piece.size()))
+      if (!connection.write(left >= piece.size() ? piece : piece.substr(0, left))) return;
+    return;
   }
   bool found = false;
   std::string reply;
   // Only plain names: a target never leaves the replies folder.
   if (path.size() > 1 && path.find("..") == std::string::npos) reply = readWhole(repliesDir + path, &found);
-  if (found) return reply;
-  return "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 9\r\nConnection: close\r\n\r\n"
-         "not found";
+  if (!found) {
+    reply = "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 9\r\nConnection: close\r\n\r\n"
+            "not found";
+  }
+  connection.write(reply);
 }
 
 // Serves one request; false when the client sent none (it gave up after the TLS handshake, say).
@@ -187,7 +197,7 @@ bool serve(Connection& connection, const std::string& recordDir, const std::stri
   saveAtomically(base + ".body", body);
   saveAtomically(base + ".head", head);
   printf("request %d %s %s\n", number, method.c_str(), target.c_str());
-  connection.write(replyFor(target, repliesDir));
+  sendReply(connection, target, repliesDir);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -370,4 +371,41 @@ TEST(Http, TlsIsVerifiedAgainstTheSystemCas) {
   // The client refuses the self-signed chain inside the handshake, and the name once it is done.
   EXPECT_THAT(transcript, HasSubstr("tls failed 8443"));
   EXPECT_THAT(transcript, Not(HasSubstr("request on 8443")));
+}
+
+// A reply that no longer fits in memory ends the app with status 1 after "realloc() failed":
+// the test caps the running app's address space, then lets it fetch a body larger than the room.
+TEST(Http, ReplyThatCannotBeHeldEndsTheAppWithStatus1) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
+#endif
+  WebStandIn web;
+  ASSERT_TRUE(web.start()) << web.error();
+  TempDir apps;
+  tobrel_test::writeApp(apps, "app",
+                        "log('ready');\n"
+                        "function wait() {\n"
+                        "  try { file.read('go').text; } catch (e) { setTimeout(5, wait); return; }\n"
+                        "  var body = http.get('http://127.0.0.1:" + std::to_string(web.port()) +
+                            "/generated/1073741824');\n"
+                        "  log('survived ' + body.length);\n"
+                        "}\n"
+                        "wait();\n",
+                        {{"descriptor.xml", kHttpDescriptor}});
+  AppChildOptions options;
+  options.run.timeoutMs = 60000;
+  auto app = tobrel_test::startAppChild(apps.path(), "app PLAIN inst", options);
+  ASSERT_TRUE(app->waitFor(tobrel_test::Stream::kErr, "JSLOG: ready", 10000)) << tail(app->err());
+  // Room for the app as it is plus 256 MiB: the collector's doubling runs out long before 1 GiB.
+  const std::string status = tobrel_test::readFile("/proc/" + std::to_string(app->pid()) + "/status");
+  const size_t at = status.find("VmSize:");
+  ASSERT_NE(at, std::string::npos);
+  const rlim_t size = strtoull(status.c_str() + at + 7, nullptr, 10) * 1024;
+  const struct rlimit limit = {size + (256u << 20), size + (256u << 20)};
+  ASSERT_EQ(prlimit(app->pid(), RLIMIT_AS, &limit, nullptr), 0) << strerror(errno);
+  apps.write("app/go", "");
+  RunResult r = app->wait(60000);
+  EXPECT_TRUE(r.exited && r.exitCode == 1) << r.describe() << "\n" << tail(r.err);
+  EXPECT_LOG(r.err, "DEBUG: realloc() failed\n");
+  EXPECT_EQ(r.err.find("survived"), std::string::npos);
 }
