@@ -5,6 +5,7 @@
 
 #include "app_child.h"
 #include "msgd_process.h"
+#include "web_standin.h"
 
 using ::testing::HasSubstr;
 using tobrel::test::MsgdProcess;
@@ -29,4 +30,25 @@ TEST(ExampleApp, LampAnswersAPressAndATagThenEnds) {
   EXPECT_EQ(leds, (std::vector<std::string>{"light { color: \"green\" }",
                                             "pulse { color: \"blue\" period: 500 pulse: 3 }",
                                             "fade { color: \"red\" period: 1000 }"}));
+}
+
+// The web page example against the web stand-in: the page's title (its body declares
+// ISO-8859-1, so the accent arrives converted) and the posted form.
+TEST(ExampleApp, WebpageFetchesAPageAndPostsAForm) {
+  tobrel_test::WebStandIn web;
+  web.reply("index.html", tobrel_test::httpReply("200 OK", {"Content-Type: text/html"},
+                                                 "<?xml version='1.0' encoding='iso-8859-1'?>\n"
+                                                 "<html><head><title>Caf\xe9 page</title></head></html>\n"));
+  web.reply("guestbook", tobrel_test::httpReply("200 OK", {"Content-Type: text/plain; charset=utf-8"}, "thanks"));
+  ASSERT_TRUE(web.start()) << web.error();
+  tobrel_test::RunResult r = tobrel_test::runAppChild(TOBREL_EXAMPLE_APPS, "webpage PLAIN " + std::to_string(web.port()));
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err;
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: status: HTTP/1.1 200 OK\n"));
+  // log() writes one byte per character: the converted é shows as its Latin-1 byte.
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: title: Caf\xe9 page\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: guestbook: thanks\n"));
+  ASSERT_TRUE(web.waitRequests(2));
+  const auto requests = web.requests();
+  EXPECT_EQ(requests[0].header("Accept"), "text/html");
+  EXPECT_EQ(requests[1].body, "name=Tobrel&note=hello%2C%20web");
 }
