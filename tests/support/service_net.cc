@@ -61,9 +61,9 @@ pid_t startStandIn(const std::vector<std::string>& args, const std::string& tran
   _exit(127);
 }
 
-bool waitListening(const std::string& transcript, int listeners) {
+bool waitListening(const std::string& transcript, int listeners, const std::string& ready = "listening ") {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (countOf(readFile(transcript), "listening ") < listeners) {
+  while (countOf(readFile(transcript), ready) < listeners) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
@@ -87,6 +87,11 @@ ServiceNet::ServiceNet() {
   dir_.write("certs/" + certs_.caHashName, ca);
 }
 
+void ServiceNet::alsoRun(const std::vector<std::string>& argv, const std::string& transcript,
+                         const std::string& ready) {
+  others_.push_back({argv, transcript, ready});
+}
+
 std::unique_ptr<Process> ServiceNet::startApp(const std::string& appFolder, const std::string& requestLine,
                                               const AppChildOptions& options) {
   std::vector<std::string> standIn = {WebStandIn::programPath(), "--http", "80"};
@@ -100,6 +105,7 @@ std::unique_ptr<Process> ServiceNet::startApp(const std::string& appFolder, cons
   const std::string transcript = web_.transcriptPath();
   const std::string hosts = dir_.path() + "/hosts", certs = dir_.path() + "/certs";
   const int debugLevel = options.debugLevel;
+  const std::vector<Program> others = others_;
   AppChildOptions child = options;
   // The child gets a private /dev/log (and with it a private mount namespace) unless it has one.
   if (child.run.syslog == nullptr) child.run.discardSyslog = true;
@@ -112,9 +118,17 @@ std::unique_ptr<Process> ServiceNet::startApp(const std::string& appFolder, cons
         if (mount(certs.c_str(), "/etc/ssl/certs", nullptr, MS_BIND, nullptr) != 0) return failSetUp("mount certs");
         const pid_t web = startStandIn(standIn, transcript);
         if (web < 0 || !waitListening(transcript, 4)) return failSetUp("web stand-in: " + readFile(transcript));
+        std::vector<pid_t> started = {web};
+        for (const Program& other : others) {
+          started.push_back(startStandIn(other.argv, other.transcript));
+          if (started.back() < 0 || !waitListening(other.transcript, 1, other.ready)) {
+            for (pid_t pid : started) if (pid > 0) kill(pid, SIGTERM);
+            return failSetUp(other.argv[0] + ": " + readFile(other.transcript));
+          }
+        }
         const int status = runAppHere(appFolder, requestLine, debugLevel);
-        kill(web, SIGTERM);
-        waitpid(web, nullptr, 0);
+        for (pid_t pid : started) kill(pid, SIGTERM);
+        for (pid_t pid : started) waitpid(pid, nullptr, 0);
         return status;
       },
       child.run);

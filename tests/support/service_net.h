@@ -45,6 +45,12 @@ class ServiceNet {
   WebStandIn& web() { return web_; }
   const TestCertificates& certificates() const { return certs_; }
 
+  // A further program to start inside the namespaces after the web stand-in and before the
+  // app (the message-daemon stand-in, on a port fixed by the test: the network is private),
+  // with its output in the file `transcript`; the app starts once that output holds `ready`.
+  // It ends with the app.
+  void alsoRun(const std::vector<std::string>& argv, const std::string& transcript, const std::string& ready);
+
   // Starts the app child inside the namespaces, once the stand-in listens there. A failed set-up
   // ends the child with status 120 and the reason on its standard error.
   std::unique_ptr<Process> startApp(const std::string& appFolder, const std::string& requestLine,
@@ -55,6 +61,11 @@ class ServiceNet {
   TestCertificates certs_;
   WebStandIn web_;
   std::string error_;
+  struct Program {
+    std::vector<std::string> argv;
+    std::string transcript, ready;
+  };
+  std::vector<Program> others_;
 };
 
 }  // namespace tobrel_test

@@ -33,7 +33,7 @@ TEST(ExampleApp, LampAnswersAPressAndATagThenEnds) {
 }
 
 // The web page example against the web stand-in: the page's title (its body declares
-// ISO-8859-1, so the accent arrives converted) and the posted form.
+// ISO-8859-1, so the accent arrives converted) and the posted form with its signature header.
 TEST(ExampleApp, WebpageFetchesAPageAndPostsAForm) {
   tobrel_test::WebStandIn web;
   web.reply("index.html", tobrel_test::httpReply("200 OK", {"Content-Type: text/html"},
@@ -51,4 +51,6 @@ TEST(ExampleApp, WebpageFetchesAPageAndPostsAForm) {
   const auto requests = web.requests();
   EXPECT_EQ(requests[0].header("Accept"), "text/html");
   EXPECT_EQ(requests[1].body, "name=Tobrel&note=hello%2C%20web");
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: signature: 3j6+bkPQk+2raQg+OiG+AjXbNB4=\n"));
+  EXPECT_EQ(requests[1].header("X-Signature"), "3j6+bkPQk+2raQg+OiG+AjXbNB4=");
 }
