@@ -41,6 +41,25 @@ bool startWithReply(DeviceApp& device, const std::string& reply, const std::stri
 
 void expectNoSecretLogged(DeviceApp& device) { EXPECT_THAT(device.log(), Not(HasSubstr("SEKRET"))); }
 
+struct Call {
+  const char* call;
+  const char* outcome;  // "returned <value>" or "threw <text>"
+};
+
+// Runs every call in turn in the callback of an init answered with all credentials, in an app
+// granted all three services, and expects each outcome.
+void expectOutcomes(DeviceApp& device, const std::vector<Call>& calls) {
+  std::string callback = "function () {\n";
+  for (size_t i = 0; i < calls.size(); ++i) callback += tryCall(std::to_string(i), calls[i].call);
+  callback += "log('done'); }";
+  ASSERT_TRUE(startWithReply(device, kAllCredentials, callback, kAllServices));
+  ASSERT_TRUE(device.waitLog("JSLOG: done"));
+  for (size_t i = 0; i < calls.size(); ++i) {
+    SCOPED_TRACE(calls[i].call);
+    EXPECT_THAT(device.log(), HasSubstr("JSLOG: " + std::to_string(i) + " " + calls[i].outcome + "\n"));
+  }
+}
+
 }  // namespace
 
 // Wrong shapes throw and send nothing; the right ones need no interactive mode, send one
@@ -187,10 +206,8 @@ TEST(SocialServices, HiddenValuesStayHidden) {
 // sign() is HMAC-SHA1 under the percent-encoded consumer secret, "&" and the percent-encoded
 // token secret; wrong shapes and a removed twitter object throw "Wrong arguments".
 TEST(SocialServices, TwitterSignsWithTheEncodedSecrets) {
-  const struct {
-    const char* call;
-    const char* outcome;
-  } cases[] = {
+  DeviceApp device;
+  expectOutcomes(device, {
       {"social.twitter.sign('POST&https%3A%2F%2Fapi&a%3Db') === "
        "signHMACSHA1('POST&https%3A%2F%2Fapi&a%3Db', 'SEKRET-CS%261&SEKRET-TS%202')",
        "returned true"},
@@ -202,17 +219,8 @@ TEST(SocialServices, TwitterSignsWithTheEncodedSecrets) {
        "threw Wrong arguments"},
       {"(function () { var s = social.facebook.get; social = 5; return s('https://www.facebook.com/'); })()",
        "threw Signature error function"},
-  };
-  std::string callback = "function () {\n";
-  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) callback += tryCall(std::to_string(i), cases[i].call);
-  callback += "log('done'); }";
-  DeviceApp device;
-  ASSERT_TRUE(startWithReply(device, kAllCredentials, callback, kAllServices));
-  ASSERT_TRUE(device.waitLog("JSLOG: done"));
-  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-    SCOPED_TRACE(cases[i].call);
-    EXPECT_THAT(device.log(), HasSubstr("JSLOG: " + std::to_string(i) + " " + cases[i].outcome + "\n"));
-  }
+  });
+  if (HasFatalFailure()) return;
   EXPECT_EQ(device.countLog("WARNING: TwitterSign Wrong arguments\n"), 3);
   // The encoded secrets are logged by the signing step, masked.
   EXPECT_THAT(device.log(), HasSubstr("WARNING: urlEncode : Encoded URL: ***\n"));
@@ -222,10 +230,8 @@ TEST(SocialServices, TwitterSignsWithTheEncodedSecrets) {
 // URLs off the service's own https domain, and calls of the wrong shape, are refused before
 // any request is made; so is a service object the script has removed.
 TEST(SocialServices, RefusedUrlsAndShapesMakeNoRequest) {
-  const struct {
-    const char* call;
-    const char* outcome;
-  } cases[] = {
+  DeviceApp device;
+  expectOutcomes(device, {
       {"social.facebook.get('http://www.facebook.com/')", "threw unauthorised url"},
       {"social.facebook.get('https://facebook.com/')", "threw unauthorised url"},
       {"social.facebook.get('https://a.b.facebook.com/')", "threw unauthorised url"},
@@ -249,17 +255,8 @@ TEST(SocialServices, RefusedUrlsAndShapesMakeNoRequest) {
       {"(function () { var g = social.soundcloud.get; delete social.soundcloud;"
        " return g('https://api.soundcloud.com/'); })()",
        "threw Signature error function"},
-  };
-  std::string callback = "function () {\n";
-  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) callback += tryCall(std::to_string(i), cases[i].call);
-  callback += "log('done'); }";
-  DeviceApp device;
-  ASSERT_TRUE(startWithReply(device, kAllCredentials, callback, kAllServices));
-  ASSERT_TRUE(device.waitLog("JSLOG: done"));
-  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-    SCOPED_TRACE(cases[i].call);
-    EXPECT_THAT(device.log(), HasSubstr("JSLOG: " + std::to_string(i) + " " + cases[i].outcome + "\n"));
-  }
+  });
+  if (HasFatalFailure()) return;
   EXPECT_THAT(device.log(), HasSubstr("MESSAGE:  regexp match 1\n"));
   EXPECT_THAT(device.log(), Not(HasSubstr("FacebookHttpGet URL")));
   expectNoSecretLogged(device);
