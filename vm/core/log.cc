@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "http.h"
 #include "tobrel_data.h"
 
 namespace {
@@ -20,32 +21,14 @@ std::vector<std::string>& secretForms() {
   return forms;
 }
 
-// Percent-encoding as URLs and signing keys carry it: everything but letters, digits and
-// "-._~" as %XX. Form bodies write a space as "+", which is the third form.
-void addEncodedForms(const std::string& secret, std::vector<std::string>* forms) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string encoded, formEncoded;
-  for (unsigned char c : secret) {
-    if (g_ascii_isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      encoded += static_cast<char>(c);
-      formEncoded += static_cast<char>(c);
-      continue;
-    }
-    const char escape[] = {'%', kHex[c >> 4], kHex[c & 15], '\0'};
-    encoded += escape;
-    formEncoded += c == ' ' ? std::string("+") : std::string(escape);
-  }
-  forms->push_back(encoded);
-  forms->push_back(formEncoded);
-}
-
 }  // namespace
 
 void addLogSecret(const std::string& secret) {
   if (secret.empty()) return;
   std::vector<std::string>& forms = secretForms();
   forms.push_back(secret);
-  addEncodedForms(secret, &forms);
+  // As URLs, bodies and signing keys carry it: the HTTP client's percent-encoding.
+  forms.push_back(percentEncode(secret));
   std::sort(forms.begin(), forms.end(),
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   forms.erase(std::unique(forms.begin(), forms.end()), forms.end());

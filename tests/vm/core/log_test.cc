@@ -152,8 +152,8 @@ TEST(LogHandler, LauncherAndAppChildrenLogUnderTheirOwnProcessIds) {
   }
 }
 
-// Secrets are masked in every form a line may print them: raw, percent-encoded (URLs, signing
-// keys) and form-encoded; a secret inside a longer one never leaves the rest in clear.
+// Secrets are masked in every form a line may print them: raw and percent-encoded (URLs, bodies,
+// signing keys); a secret inside a longer one never leaves the rest in clear.
 TEST(LogSecrets, EveryFormIsMasked) {
   clearLogSecrets();
   addLogSecret("");  // an empty credential masks nothing
@@ -167,7 +167,7 @@ TEST(LogSecrets, EveryFormIsMasked) {
       {"no secret here", "no secret here"},
       {"URL https://a.b/?access_token=tok&en 1", "URL https://a.b/?access_token=***"},
       {"urlEncode : Encoded URL: tok%26en%201\n", "urlEncode : Encoded URL: ***\n"},
-      {"body a=b&access_token=tok%26en+1", "body a=b&access_token=***"},
+      {"body a=b&access_token=tok%26en%201", "body a=b&access_token=***"},
       {"abc and abc, xxabcxx", "*** and ***, ***"},
       {"ab c", "ab c"},
   };
