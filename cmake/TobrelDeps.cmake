@@ -27,6 +27,8 @@ pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0)
 pkg_check_modules(GST_CHECK IMPORTED_TARGET gstreamer-check-1.0)
 
 find_package(Protobuf REQUIRED)
+# TLS for the web stand-in and the test certificates (the client reaches TLS through libcurl).
+find_package(OpenSSL REQUIRED)
 find_program(GLIB_GENMARSHAL glib-genmarshal REQUIRED)
 find_program(DBUS_BINDING_TOOL dbus-binding-tool REQUIRED)
 find_program(DBUS_DAEMON dbus-daemon REQUIRED)

@@ -13,7 +13,7 @@ PACKAGES=(
   libglib2.0-dev libglib2.0-dev-bin libglib2.0-bin
   libdbus-1-dev libdbus-glib-1-dev libdbus-glib-1-dev-bin dbus dbus-daemon dbus-x11
   libprotobuf-dev protobuf-compiler python3-protobuf
-  libcurl4-openssl-dev libxml2-dev uuid-dev
+  libcurl4-openssl-dev libssl-dev ca-certificates libxml2-dev uuid-dev
   libgstreamer1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
   googletest libgtest-dev libgmock-dev
   python3-dbus python3-dbusmock python3-gi

@@ -27,27 +27,28 @@ std::string writeApp(const TempDir& root, const std::string& name, const std::st
   return root.path() + "/" + name;
 }
 
+int runAppHere(const std::string& appFolder, const std::string& requestLine, int debugLevel) {
+  LauncherOptions launcher;
+  launcher.debugLevel = debugLevel;
+  launcher.appFolder = appFolder.c_str();
+  openTobrelLog(&launcher);
+  initEngine();
+  int status;
+  {
+    TobrelData data;
+    data.options = &launcher;
+    data.setCmdLine(requestLine);
+    status = runChild(nullptr, &data);
+  }
+  closelog();
+  return status;
+}
+
 std::unique_ptr<Process> startAppChild(const std::string& appFolder, const std::string& requestLine,
                                        const AppChildOptions& options) {
   const int debugLevel = options.debugLevel;
-  return Process::start(
-      [appFolder, requestLine, debugLevel]() {
-        LauncherOptions launcher;
-        launcher.debugLevel = debugLevel;
-        launcher.appFolder = appFolder.c_str();
-        openTobrelLog(&launcher);
-        initEngine();
-        int status;
-        {
-          TobrelData data;
-          data.options = &launcher;
-          data.setCmdLine(requestLine);
-          status = runChild(nullptr, &data);
-        }
-        closelog();
-        return status;
-      },
-      options.run);
+  return Process::start([appFolder, requestLine, debugLevel]() { return runAppHere(appFolder, requestLine, debugLevel); },
+                        options.run);
 }
 
 RunResult runAppChild(const std::string& appFolder, const std::string& requestLine, const AppChildOptions& options) {

@@ -42,6 +42,11 @@ struct AppChildOptions {
 // RunOptions for running the tobrelvm launcher itself, its syslog dropped.
 RunOptions launcherRunOptions();
 
+// What the launcher's child does after its fork, run in the calling process: TobrelVM's
+// logging, the engine, the request split, runChild. Returns the app's exit status. For support
+// code that prepares a child of its own first (service_net.h).
+int runAppHere(const std::string& appFolder, const std::string& requestLine, int debugLevel);
+
 // Runs the app named by the request line's first field from `appFolder` until it ends.
 RunResult runAppChild(const std::string& appFolder, const std::string& requestLine,
                       const AppChildOptions& options = AppChildOptions());

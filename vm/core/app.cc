@@ -11,6 +11,7 @@
 #include "descriptor.h"
 #include "engine.h"
 #include "globals.h"
+#include "hmac_sha1.h"
 #include "info.h"
 #include "interactive.h"
 #include "launch_type.h"
@@ -102,7 +103,7 @@ void startApp(TobrelData* data) {
   seedRandom();
   setFunction(isolate, tobrel, "random", RandomFunction);
   setFunction(isolate, global, "include", IncludeFunction);
-  //   signHMACSHA1
+  setFunction(isolate, global, "signHMACSHA1", SignHMACSHA1);
   setFunction(isolate, global, "uuid", UuidFunction);
   setFunction(isolate, global, "timestamp", TimestampFunction);
   global->Set(isolate, "tobrel", tobrel);

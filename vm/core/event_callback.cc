@@ -96,6 +96,11 @@ bool EventCallbackRecord(void* raw, const NuskMsg& msg) {
 }
 
 CallbackHandler* newEventCallbackHandler(bool (*handler)(void*, const NuskMsg&), const char* name,
-                                         Local<Function> function) {
-  return new CallbackHandler(handler, new EventCallbackData(name, function), releaseEventCallbackData);
+                                         Local<Function> function, Local<Value> argument,
+                                         Local<v8::Context> context) {
+  auto* record = new EventCallbackData(name, function);
+  Isolate* isolate = Isolate::GetCurrent();
+  if (!argument.IsEmpty()) record->argument.Reset(isolate, argument);
+  if (!context.IsEmpty()) record->context.Reset(isolate, context);
+  return new CallbackHandler(handler, record, releaseEventCallbackData);
 }

@@ -24,6 +24,10 @@ struct EventCallbackData {
   EventCallbackData(const char* name, v8::Local<v8::Function> function);
   v8::Global<v8::Function> function;
   std::string name;
+  // Kept by a handler that calls back inside the caller's own context with the caller's
+  // argument (social set-up); empty for the others.
+  v8::Global<v8::Value> argument;
+  v8::Global<v8::Context> context;
 };
 
 // The registry's release hook for an EventCallbackData.
@@ -44,7 +48,10 @@ bool EventCallbackRecord(void* record, const net::zolvek::nusk::message::NuskMsg
 // `name`, and releases the record with its entry. The three handlers above stay registered;
 // the one-shot handlers (lists, contacts, device information, recognition) use the same record
 // and return false once they have acted, so the registry drops the entry and frees the record.
+// `argument` and `context`, when given, are kept in the record too.
 CallbackHandler* newEventCallbackHandler(bool (*handler)(void*, const net::zolvek::nusk::message::NuskMsg&),
-                                         const char* name, v8::Local<v8::Function> function);
+                                         const char* name, v8::Local<v8::Function> function,
+                                         v8::Local<v8::Value> argument = v8::Local<v8::Value>(),
+                                         v8::Local<v8::Context> context = v8::Local<v8::Context>());
 
 #endif

@@ -3,9 +3,47 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <syslog.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "http.h"
 #include "tobrel_data.h"
+
+namespace {
+
+// Each secret in every form a line may print it in, longest first, so that a secret inside
+// another is never left half masked.
+std::vector<std::string>& secretForms() {
+  static std::vector<std::string> forms;
+  return forms;
+}
+
+}  // namespace
+
+void addLogSecret(const std::string& secret) {
+  if (secret.empty()) return;
+  std::vector<std::string>& forms = secretForms();
+  forms.push_back(secret);
+  // As URLs, bodies and signing keys carry it: the HTTP client's percent-encoding.
+  forms.push_back(percentEncode(secret));
+  std::sort(forms.begin(), forms.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  forms.erase(std::unique(forms.begin(), forms.end()), forms.end());
+}
+
+void clearLogSecrets() { secretForms().clear(); }
+
+std::string maskLogSecrets(const char* message) {
+  std::string text = message != nullptr ? message : "";
+  for (const std::string& form : secretForms()) {
+    for (size_t at = text.find(form); at != std::string::npos; at = text.find(form, at + 3))
+      text.replace(at, form.size(), "***");
+  }
+  return text;
+}
 
 void openTobrelLog(LauncherOptions* options) {
   openlog("TobrelVM", LOG_PID | LOG_CONS | LOG_NDELAY, LOG_LOCAL1);
@@ -39,10 +77,11 @@ bool logEchoes(int debugLevel, int level) {
 void logHandler(const gchar* /*domain*/, GLogLevelFlags level, const gchar* message, gpointer data) {
   const auto* options = static_cast<const LauncherOptions*>(data);
   const int value = static_cast<int>(level);
+  const std::string masked = maskLogSecrets(message);
   if (options != nullptr && logEchoes(options->debugLevel, value)) {
-    fprintf(stderr, "%s: %s\n", logLevelName(value), message);
+    fprintf(stderr, "%s: %s\n", logLevelName(value), masked.c_str());
   }
-  syslog(logPriority(value), "%s", message);
+  syslog(logPriority(value), "%s", masked.c_str());
   // A fatal line (g_error) ends the process with an abort; GLib itself would raise SIGTRAP,
   // which reads as a debugger breakpoint rather than the deliberate end it is.
   if ((level & G_LOG_FLAG_FATAL) != 0) abort();

@@ -5,13 +5,16 @@
 
 #include <glib.h>
 
+#include <string>
+
 struct LauncherOptions;
 
 // Opens syslog and installs logHandler as GLib's default handler with `options` as user data.
 void openTobrelLog(LauncherOptions* options);
 
 // The GLib default log handler; `data` is the LauncherOptions. The domain is not looked at.
-// A fatal message (ERROR) aborts the process once it is written.
+// Every secret of the app is masked first (maskLogSecrets). A fatal message (ERROR) aborts
+// the process once it is written.
 void logHandler(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer data);
 
 // The level table: the name written on standard error ("" for any value other than the four
@@ -22,5 +25,14 @@ int logPriority(int level);
 // True when a message of `level` is echoed under `debugLevel`: debugLevel in 0..30 and
 // level <= 2^debugLevel.
 bool logEchoes(int debugLevel, int level);
+
+// The app's secrets (service tokens and signing secrets, as the daemon hands them over): every
+// log line shows each of them as "***", raw or percent-encoded, wherever a line prints one.
+// Empty texts are ignored. The list lives as long as the process, which serves one app.
+void addLogSecret(const std::string& secret);
+// `message` with every known secret replaced by "***"; the message itself when none occurs.
+std::string maskLogSecrets(const char* message);
+// Forgets every secret. For tests.
+void clearLogSecrets();
 
 #endif

@@ -13,11 +13,13 @@
 #include "descriptor.h"
 #include "dock.h"
 #include "ears.h"
+#include "http.h"
 #include "led.h"
 #include "message.h"
 #include "multimedia.h"
 #include "rfid.h"
 #include "serial.h"
+#include "social.h"
 #include "t2t.h"
 #include "tts.h"
 #include "webcam.h"
@@ -76,9 +78,9 @@ const std::vector<ModuleRow>& moduleTable() {
       {"dock", ModuleHost::Tobrel, "dock",
        {{"light", DockFunctionLight}, {"fade", DockFunctionFade}, {"pulse", DockFunctionPulse},
         {"move", DockFunctionMove}}},
-      {"social", ModuleHost::Global, nullptr, {{"init", kNotBuilt}}},
+      {"social", ModuleHost::Global, nullptr, {{"init", SocialFunctionInit}}},
       {"http", ModuleHost::Global, "http",
-       {{"get", kNotBuilt}, {"post", kNotBuilt}, {"get2", kNotBuilt}, {"post2", kNotBuilt}}},
+       {{"get", HttpFunctionGet}, {"post", HttpFunctionPost}, {"get2", HttpFunctionGet2}, {"post2", HttpFunctionPost2}}},
       {"file", ModuleHost::StartUp, nullptr, {{"read", FileFunctionRead}, {"write", FileFunctionWrite}}},
   };
   return kTable;

@@ -305,7 +305,7 @@ TEST(Globals, GlobalObjectHoldsTheAppsNamesInOrder) {
       "log('[' + cmdline + '|' + appName + '|' + instanceName + '|' + typeof tobrel + ']');\n"
       "exit();\n",
       {}, "app PLAIN my inst");
-  EXPECT_THAT(r.err, HasSubstr("JSLOG: log,exit,setTimeout,ping,include,uuid,timestamp,tobrel,file,cmdline,instanceName,appName,launchType,params\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: log,exit,setTimeout,ping,social,include,signHMACSHA1,uuid,timestamp,tobrel,file,cmdline,instanceName,appName,launchType,params\n"));
   EXPECT_THAT(r.err, HasSubstr("JSLOG: [app PLAIN my inst|app|my inst|object]\n"));
 }
 

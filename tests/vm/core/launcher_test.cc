@@ -215,8 +215,12 @@ TEST(LauncherChildren, AtMostThreeAcceptsAgainAfterOneEndsAndEndOfInputLeavesThe
   ASSERT_TRUE(launcher->waitUntil([&] { return tobrel_test::childrenOf(pid).size() == 2; }, kWaitMs));
   launcher->write("idle\n");
   ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << launcher->err();
-  EXPECT_THAT(launcher->err(), HasSubstr("DEBUG: end process: sigchild\nDEBUG: end process: " +
-                                         std::to_string(ended) + " nbChild 2\n"));
+  // The apps share the launcher's standard error, so their lines can fall between these two.
+  const std::string err = launcher->err();
+  const size_t signalled = err.find("DEBUG: end process: sigchild\n");
+  const size_t counted = err.find("DEBUG: end process: " + std::to_string(ended) + " nbChild 2\n");
+  ASSERT_NE(counted, std::string::npos) << err;
+  EXPECT_LT(signalled, counted) << err;
   EXPECT_THAT(launcher->err(), HasSubstr("MESSAGE: nbChild 2\n"));
   launcher->write("idle\n");
   ASSERT_TRUE(launcher->waitUntil([&] { return countOf(launcher->out(), kRefusal) == 2; }, kWaitMs));

@@ -151,3 +151,27 @@ TEST(LogHandler, LauncherAndAppChildrenLogUnderTheirOwnProcessIds) {
     EXPECT_EQ(rec.facility, LOG_LOCAL1) << rec.raw;
   }
 }
+
+// Secrets are masked in every form a line may print them: raw and percent-encoded (URLs, bodies,
+// signing keys); a secret inside a longer one never leaves the rest in clear.
+TEST(LogSecrets, EveryFormIsMasked) {
+  clearLogSecrets();
+  addLogSecret("");  // an empty credential masks nothing
+  addLogSecret("tok&en 1");
+  addLogSecret("abc");
+  addLogSecret("xxabcxx");
+  const struct {
+    const char* line;
+    const char* masked;
+  } cases[] = {
+      {"no secret here", "no secret here"},
+      {"URL https://a.b/?access_token=tok&en 1", "URL https://a.b/?access_token=***"},
+      {"urlEncode : Encoded URL: tok%26en%201\n", "urlEncode : Encoded URL: ***\n"},
+      {"body a=b&access_token=tok%26en%201", "body a=b&access_token=***"},
+      {"abc and abc, xxabcxx", "*** and ***, ***"},
+      {"ab c", "ab c"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(maskLogSecrets(c.line), c.masked) << c.line;
+  clearLogSecrets();
+  EXPECT_EQ(maskLogSecrets("abc"), "abc");
+}

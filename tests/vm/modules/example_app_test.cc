@@ -1,13 +1,14 @@
 // The README's example apps, run from examples/apps as app children against the stand-in: the
 // lamp must light the LED and answer a press and a tag, the greeter move the ears, speak and take
 // a photo, the radio play its song and follow the player, the inbox read what the stand-in's data
-// file holds; each ends by itself with status 0.
+// file holds, the web page fetch a page and post a signed form; each ends by itself with status 0.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app_child.h"
 #include "device_app.h"
 #include "msgd_process.h"
+#include "web_standin.h"
 
 using ::testing::HasSubstr;
 using tobrel::test::MsgdProcess;
@@ -94,4 +95,27 @@ TEST(ExampleApp, InboxReadsTheStandInsDataFile) {
   for (const auto& f : msgd.received()) kinds.push_back(f.kind);
   EXPECT_EQ(kinds, (std::vector<std::string>{"interactiveMode.START", "tobrelinfo_query", "getcontactList",
                                              "tobrelMessageQuery.LIST", "tobrelMessageQuery.READ"}));
+}
+
+// The web page example against the web stand-in: the page's title (its body declares
+// ISO-8859-1, so the accent arrives converted) and the posted form with its signature header.
+TEST(ExampleApp, WebpageFetchesAPageAndPostsAForm) {
+  tobrel_test::WebStandIn web;
+  web.reply("index.html", tobrel_test::httpReply("200 OK", {"Content-Type: text/html"},
+                                                 "<?xml version='1.0' encoding='iso-8859-1'?>\n"
+                                                 "<html><head><title>Caf\xe9 page</title></head></html>\n"));
+  web.reply("guestbook", tobrel_test::httpReply("200 OK", {"Content-Type: text/plain; charset=utf-8"}, "thanks"));
+  ASSERT_TRUE(web.start()) << web.error();
+  tobrel_test::RunResult r = tobrel_test::runAppChild(TOBREL_EXAMPLE_APPS, "webpage PLAIN " + std::to_string(web.port()));
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err;
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: status: HTTP/1.1 200 OK\n"));
+  // log() writes one byte per character: the converted é shows as its Latin-1 byte.
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: title: Caf\xe9 page\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: guestbook: thanks\n"));
+  ASSERT_TRUE(web.waitRequests(2));
+  const auto requests = web.requests();
+  EXPECT_EQ(requests[0].header("Accept"), "text/html");
+  EXPECT_EQ(requests[1].body, "name=Tobrel&note=hello%2C%20web");
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: signature: 3j6+bkPQk+2raQg+OiG+AjXbNB4=\n"));
+  EXPECT_EQ(requests[1].header("X-Signature"), "3j6+bkPQk+2raQg+OiG+AjXbNB4=");
 }

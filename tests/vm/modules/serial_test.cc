@@ -86,6 +86,7 @@ TEST(Serial, BeforeInteractiveModeNothingIsSent) {
                                     "granted",
                                 }));
   EXPECT_EQ(device.app().out(), "dans c++\n");
+  ASSERT_TRUE(device.waitSent("", 1));  // the transcript can lag behind the app's log
   EXPECT_EQ(device.msgd().received().size(), 1u) << "the START alone";
 }
 

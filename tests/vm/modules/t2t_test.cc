@@ -82,6 +82,7 @@ TEST(T2t, BeforeInteractiveModeTheCountIsTestedAndNothingSent) {
                                     "granted",
                                 }));
   EXPECT_EQ(device.countLog("DEBUG: call\n"), 2);
+  ASSERT_TRUE(device.waitSent("", 1));  // the transcript can lag behind the app's log
   EXPECT_EQ(device.msgd().received().size(), 1u) << "the START alone";
 }
 

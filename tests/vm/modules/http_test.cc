@@ -1,0 +1,411 @@
+// The global `http` in real app children against the web stand-in: what reaches the server for
+// each call shape, what the script gets back for each kind of reply, the failures and their
+// WARNING codes, and verified TLS under the services' real names (service_net.h).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app_child.h"
+#include "service_net.h"
+#include "temp_dir.h"
+#include "web_standin.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using tobrel_test::AppChildOptions;
+using tobrel_test::httpReply;
+using tobrel_test::RunResult;
+using tobrel_test::TempDir;
+using tobrel_test::WebRequest;
+using tobrel_test::WebStandIn;
+
+namespace {
+
+const char* const kHttpDescriptor = "<descriptor><accesses><access>http</access></accesses></descriptor>\n";
+
+// Runs each call in turn, logging "<i> returned <JSON of the result>" or "<i> threw <text>".
+const char* const kTry =
+    "function t(i, f) {\n"
+    "  try { log(i + ' returned ' + JSON.stringify(f())); } catch (e) { log(i + ' threw ' + e); }\n"
+    "}\n";
+
+std::string replacePort(std::string js, int port) {
+  const std::string text = std::to_string(port);
+  for (size_t at = js.find("PORT"); at != std::string::npos; at = js.find("PORT", at + text.size()))
+    js.replace(at, 4, text);
+  return js;
+}
+
+// Writes an app granted "http" whose main.js is kTry, `body` (PORT replaced) and exit().
+void writeHttpApp(const TempDir& apps, const std::string& body, int port,
+                  const std::map<std::string, std::string>& files = {}) {
+  std::map<std::string, std::string> extra = files;
+  extra["descriptor.xml"] = kHttpDescriptor;
+  tobrel_test::writeApp(apps, "app", std::string(kTry) + replacePort(body, port) + "exit();\n", extra);
+}
+
+RunResult runHttpApp(const TempDir& apps) {
+  AppChildOptions options;
+  options.run.timeoutMs = 30000;
+  return tobrel_test::runAppChild(apps.path(), "app PLAIN inst", options);
+}
+
+std::string repeat(const std::string& text, size_t times) {
+  std::string out;
+  for (size_t i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+// The request whose target is `target`, or an empty one.
+WebRequest requestTo(const std::vector<WebRequest>& requests, const std::string& target) {
+  for (const WebRequest& request : requests)
+    if (request.target == target) return request;
+  return WebRequest();
+}
+
+// The log's end, for failure messages: app logs here are too long to print whole.
+std::string tail(const std::string& log) { return log.size() <= 3000 ? log : "..." + log.substr(log.size() - 3000); }
+
+}  // namespace
+
+// Whether `text` occurs in `log`, without printing the whole log when it does not.
+#define EXPECT_LOG(log, text) EXPECT_NE((log).find(text), std::string::npos) << "not in the log: " << (text)
+
+TEST(Http, ObjectOnlyWithItsAccessWordAndMethodsInOrder) {
+  TempDir apps;
+  tobrel_test::writeApp(apps, "without", "log('http ' + typeof http); exit();");
+  RunResult without = tobrel_test::runAppChild(apps.path(), "without PLAIN i");
+  EXPECT_LOG(without.err, ("JSLOG: http undefined\n"));
+  tobrel_test::writeApp(apps, "with", "log('methods ' + Object.keys(http).join(',')); exit();",
+                        {{"descriptor.xml", kHttpDescriptor}});
+  RunResult with = tobrel_test::runAppChild(apps.path(), "with PLAIN i");
+  EXPECT_LOG(with.err, ("JSLOG: methods get,post,get2,post2\n"));
+}
+
+// Every call shape against one stand-in: the request as it arrived (method, headers in order,
+// body), and calls that must send nothing.
+TEST(Http, RequestsArriveAsTheScriptShapedThem) {
+  WebStandIn web;
+  ASSERT_TRUE(web.start()) << web.error();
+  struct Case {
+    const char* call;     // U is the stand-in's base URL
+    const char* target;   // null: the call throws and sends nothing
+    const char* method;
+    std::vector<std::string> headers;  // lines that must be there, in this order
+    std::string body;
+    const char* threw;    // the exception text when target is null
+  };
+  std::string blanks = "{";
+  std::string blanksBody;
+  for (int i = 0; i < 2000; ++i) {
+    blanks += std::string(i == 0 ? "" : ",") + "'k" + std::to_string(i) + "': ' '";
+    blanksBody += std::string(i == 0 ? "" : "&") + "k" + std::to_string(i) + "=%20";
+  }
+  blanks += "}";
+  const std::string file = std::string("head\0\x01\xff tail", 12);
+  const std::vector<Case> cases = {
+      {"http.get2(U + '/h1', {A: '1', 'X-Two': 'two'}, 'extra').content", "/h1", "GET", {"A: 1", "X-Two: two"}, "", nullptr},
+      {"http.get(U + '/h2', 'a: b')", "/h2", "GET", {}, "", nullptr},
+      {"http.get(U + '/h3', [{A: '1'}, 7, {B: '2'}])", "/h3", "GET", {"A: 1", "B: 2"}, "", nullptr},
+      {"http.get(U + '/h4', {N: 5, O: {}})", "/h4", "GET", {"N: 5", "O: [object Object]"}, "", nullptr},
+      {"http.post(U + '/p1', {})", "/p1", "POST", {"Content-Length: 0"}, "", nullptr},
+      {"http.post2(U + '/p2', {}, {}, true).content", "/p2", "GET", {}, "", nullptr},
+      {"http.post(U + '/p3', {a: 'x y', b: '\\u00e9'})", "/p3", "POST",
+       {"Content-Type: application/x-www-form-urlencoded"}, "a=x%20y&b=%C3%A9", nullptr},
+      {"http.post(U + '/p4', {a: {}, b: '1'})", "/p4", "POST", {}, "a=%5Bobject%20Object%5D&b=1", nullptr},
+      {"http.post(U + '/p5', {v: '\\u00e9'.repeat(4000)})", "/p5", "POST", {}, "v=" + repeat("%C3%A9", 4000), nullptr},
+      {"http.post(U + '/p6', BLANKS)", "/p6", "POST", {}, blanksBody, nullptr},
+      {"http.post(U + '/p7', {f: file.read('data.bin')})", "/p7", "POST", {"Content-Length: 12"}, file, nullptr},
+      {"http.post(U + '/p8', {f: {}})", "/p8", "POST", {"Content-Length: 0"}, "", nullptr},
+      {"http.post(U + '/p9', {f: file.read('missing.bin')})", "/p9", "POST", {"Content-Length: 0"}, "", nullptr},
+      {"http.post(U + '/p10', {f: file.read('folder')})", "/p10", "POST", {"Content-Length: 0"}, "", nullptr},
+      {"http.post(U + '/p11', {a: '1'}, {'X-H': 'v'})", "/p11", "POST", {"X-H: v"}, "a=1", nullptr},
+      {"http.post2(U + '/p12', {a: '1'}, {}, 'yes').content", "/p12", "POST", {}, "a=1", nullptr},
+      {"http.post2(U + '/p13', {}, 'not headers', true, 'more').content", "/p13", "GET", {}, "", nullptr},
+      {"http.post(U + '/p14', {a: '1'}, {'Transfer-Encoding': 'chunked'})", "/p14", "POST",
+       {"Transfer-Encoding: chunked"}, "a=1", nullptr},
+      {"http.post(U + '/p15', {v: 'x'.repeat(1100000)})", "/p15", "POST", {"Expect: 100-continue"},
+       "v=" + std::string(1100000, 'x'), nullptr},
+      {"http.get()", nullptr, nullptr, {}, "", "Signature error function"},
+      {"http.get(5)", nullptr, nullptr, {}, "", "Signature error function"},
+      {"http.get2(5)", nullptr, nullptr, {}, "", "Signature error function"},
+      {"http.post(U + '/none')", nullptr, nullptr, {}, "", "Signature error function"},
+      {"http.post2(U + '/none', 'a=b')", nullptr, nullptr, {}, "", "Signature error function"},
+      {"http.post(5, {})", nullptr, nullptr, {}, "", "Signature error function"},
+      {"http.get(U + '/none', {A: {toString: function () { throw 'own'; }}})", nullptr, nullptr, {}, "", "own"},
+      {"http.post(U + '/none', {a: {toString: function () { throw 'mine'; }}, b: 1})", nullptr, nullptr, {}, "",
+       "mine"},
+  };
+  std::string js = "var U = 'http://127.0.0.1:PORT';\nvar BLANKS = " + blanks + ";\n";
+  for (size_t i = 0; i < cases.size(); ++i) js += "t(" + std::to_string(i) + ", function () { return " +
+                                                 cases[i].call + "; });\n";
+  TempDir apps;
+  writeHttpApp(apps, js, web.port(), {{"data.bin", file}, {"folder/x", "x"}});
+  RunResult r = runHttpApp(apps);
+  ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << tail(r.err);
+
+  size_t expected = 0;
+  for (const Case& c : cases) expected += c.target != nullptr ? 1 : 0;
+  ASSERT_TRUE(web.waitRequests(expected));
+  const std::vector<WebRequest> requests = web.requests();
+  EXPECT_EQ(requests.size(), expected) << web.transcript();
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.call);
+    if (c.target == nullptr) {
+      EXPECT_LOG(r.err, ("JSLOG: " + std::to_string(i) + " threw " + c.threw + "\n"));
+      continue;
+    }
+    EXPECT_LOG(r.err, ("JSLOG: " + std::to_string(i) + " returned \"not found\"\n"));
+    const WebRequest request = requestTo(requests, c.target);
+    EXPECT_EQ(request.method, c.method);
+    EXPECT_EQ(request.body, c.body);
+    size_t from = 0;
+    for (const std::string& line : c.headers) {
+      auto at = std::find(request.headers.begin() + from, request.headers.end(), line);
+      EXPECT_NE(at, request.headers.end()) << "missing or out of order: " << line;
+      if (at != request.headers.end()) from = at - request.headers.begin() + 1;
+    }
+  }
+  // Only what the script gave: a headers value that is no object adds nothing.
+  EXPECT_EQ(requestTo(requests, "/h2").headers.size(), requestTo(requests, "/h1").headers.size() - 2);
+  // The body's log lines, the text one in full.
+  EXPECT_LOG(r.err, ("WARNING: http data the end : a=x%20y&b=%C3%A9 \n"));
+  EXPECT_LOG(r.err, ("DEBUG: httpCall datapost.len : -1\n"));
+  EXPECT_LOG(r.err, ("DEBUG: httpCall datapost.len : 12\n"));
+  EXPECT_LOG(r.err, ("DEBUG: HEADER X-Two => two\n"));
+}
+
+// A form: text parts and file parts in order, each with its name; objects that are not files add
+// nothing, and a form without a part is a GET.
+TEST(Http, FormPartsArriveInOrder) {
+  WebStandIn web;
+  ASSERT_TRUE(web.start()) << web.error();
+  const std::string file = std::string("bin\0ary", 7);
+  TempDir apps;
+  writeHttpApp(apps,
+               "var U = 'http://127.0.0.1:PORT';\n"
+               "t(0, function () { return http.post2(U + '/f1', {t: 'x y', f: file.read('photo.jpg'), o: {},"
+               " u: '\\u00e9'}, {}, true).content; });\n"
+               "t(1, function () { return http.post2(U + '/f2', {o: {}, g: function () {}}, {}, true).content; });\n"
+               "t(2, function () { return http.post(U + '/f3', {f: file.read('nothing.jpg')}, {}, true); });\n",
+               web.port(), {{"photo.jpg", file}});
+  RunResult r = runHttpApp(apps);
+  ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << tail(r.err);
+  ASSERT_TRUE(web.waitRequests(2));
+  const std::vector<WebRequest> requests = web.requests();
+  const WebRequest form = requestTo(requests, "/f1");
+  EXPECT_EQ(form.method, "POST");
+  const std::string type = form.header("Content-Type");
+  ASSERT_THAT(type, HasSubstr("multipart/form-data; boundary="));
+  const std::string boundary = "--" + type.substr(type.find("boundary=") + 9);
+  const std::string expected = boundary + "\r\nContent-Disposition: form-data; name=\"t\"\r\n\r\nx y\r\n" + boundary +
+                               "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"photo.jpg\"\r\n"
+                               "Content-Type: image/jpeg\r\n\r\n" + file + "\r\n" + boundary +
+                               "\r\nContent-Disposition: form-data; name=\"u\"\r\n\r\n\xc3\xa9\r\n" + boundary +
+                               "--\r\n";
+  EXPECT_EQ(form.body, expected);
+  EXPECT_EQ(requestTo(requests, "/f2").method, "GET");
+  // A file part whose file is missing cannot be sent: the transfer fails before any request.
+  EXPECT_LOG(r.err, ("JSLOG: 2 returned \"curl error\"\n"));
+  EXPECT_EQ(requestTo(requests, "/f3").method, "");
+}
+
+// Each kind of reply and what the script reads from it: charsets from the body's declaration or
+// the header, conversions that need more room, NUL bytes, empty bodies, statuses that are
+// returned as they are.
+TEST(Http, RepliesComeBackInUtf8) {
+  WebStandIn web;
+  const std::string latin1 = "Content-Type: text/plain; charset=iso-8859-1";
+  const std::string padding(200, ' ');
+  struct Case {
+    const char* name;
+    std::string raw;
+    std::string content;  // as the script's escape() shows it, for bytes beyond ASCII
+  };
+  const std::vector<Case> cases = {
+      {"decl-first", httpReply("200 OK", {"Content-Type: text/xml; charset=utf-8"},
+                               "<?xml version='1.0' encoding='iso-8859-1'?><a>\xe9</a>"),
+       "%3C%3Fxml%20version%3D%271.0%27%20encoding%3D%27iso-8859-1%27%3F%3E%3Ca%3E%E9%3C/a%3E"},
+      {"decl-late", httpReply("200 OK", {"Content-Type: text/xml; charset=windows-1252"},
+                              padding + "<?xml encoding='iso-8859-1'?>\x80"),
+       repeat("%20", 200) + "%3C%3Fxml%20encoding%3D%27iso-8859-1%27%3F%3E%u20AC"},
+      {"header-utf8", httpReply("200 OK", {"Content-Type: text/plain; charset=utf-8"}, "caf\xc3\xa9"), "caf%E9"},
+      {"header-1252", httpReply("200 OK", {"Content-Type: text/plain; charset=windows-1252"}, "caf\xe9 \x80"),
+       "caf%E9%20%u20AC"},
+      {"long-latin1", httpReply("200 OK", {latin1}, repeat("\xe9", 30000)), repeat("%E9", 30000)},
+      {"unknown", httpReply("200 OK", {"Content-Type: text/plain; charset=x-no-such-set"}, "abc"), "abc"},
+      {"invalid", httpReply("200 OK", {"Content-Type: text/plain; charset=us-ascii"}, "ab\xc3\xa9"), "ab%E9"},
+      {"empty", httpReply("200 OK", {latin1}, ""), ""},
+      {"nul", httpReply("200 OK", {"Content-Type: application/octet-stream"}, std::string("a\0b", 3)), "a%00b"},
+      {"no-content", "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n", ""},
+      {"moved", httpReply("301 Moved Permanently", {"Location: /header-utf8"}, "moved"), "moved"},
+      {"missing", httpReply("404 Not Found", {}, "gone"), "gone"},
+  };
+  for (const Case& c : cases) web.reply(c.name, c.raw);
+  ASSERT_TRUE(web.start()) << web.error();
+  std::string js = "var U = 'http://127.0.0.1:PORT/';\n";
+  for (size_t i = 0; i < cases.size(); ++i)
+    js += "t(" + std::to_string(i) + ", function () { return escape(http.get(U + '" + cases[i].name + "')); });\n";
+  js += "var r = http.get2(U + 'no-content');\n"
+        "log('204 header ' + JSON.stringify(r.header.split('\\r\\n')[0]) + ' ' + Object.keys(r).join(','));\n"
+        "var big = http.get(U + 'generated/3000000');\n"
+        "log('big ' + big.length + ' ' + (big === 'a'.repeat(3000000)));\n";
+  TempDir apps;
+  writeHttpApp(apps, js, web.port());
+  RunResult r = runHttpApp(apps);
+  ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << tail(r.err);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    EXPECT_LOG(r.err, ("JSLOG: " + std::to_string(i) + " returned \"" + cases[i].content + "\"\n"));
+  }
+  EXPECT_LOG(r.err, ("JSLOG: 204 header \"HTTP/1.1 204 No Content\" header,content\n"));
+  EXPECT_LOG(r.err, ("JSLOG: big 3000000 true\n"));
+  // The lines of the detection and of the failed conversions.
+  EXPECT_LOG(r.err, ("DEBUG: encoding: ISO-8859-1\n"));
+  EXPECT_LOG(r.err, ("DEBUG: encoding: WINDOWS-1252\n"));
+  EXPECT_LOG(r.err, ("DEBUG: already UTF-8\n"));
+  EXPECT_LOG(r.err, ("DEBUG: encoding not in data\n"));
+  EXPECT_LOG(r.err, ("DEBUG: encoding not in header\n"));
+  EXPECT_LOG(r.err, ("DEBUG: in remaining 0 out remaining "));
+  EXPECT_LOG(r.out, ("Failed to iconv_open X-NO-SUCH-SET to UTF-8.\n"));
+  EXPECT_LOG(r.out, ("Fail to convert characters to new code set in remaining 2 out remaining "));
+  // Redirections are not followed: one request for the 301, none for its target.
+  ASSERT_TRUE(web.waitRequests(cases.size() + 2));
+  int toTarget = 0;
+  for (const WebRequest& request : web.requests()) toTarget += request.target == "/header-utf8" ? 1 : 0;
+  EXPECT_EQ(toTarget, 1);
+}
+
+// Transfers that fail: the script gets "curl error" (and the header text received, here none),
+// the log names libcurl's code.
+TEST(Http, FailedTransfersGiveCurlError) {
+  WebStandIn web;
+  web.reply("bare", "no status line here\n");
+  ASSERT_TRUE(web.start()) << web.error();
+  // A port that nobody listens on: bound, never listening.
+  const int closed = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in where{};
+  where.sin_family = AF_INET;
+  where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(closed, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+  socklen_t length = sizeof where;
+  getsockname(closed, reinterpret_cast<sockaddr*>(&where), &length);
+  const int refused = ntohs(where.sin_port);
+  struct Case {
+    std::string url;
+    int code;
+  };
+  const std::vector<Case> cases = {
+      {"http://127.0.0.1:" + std::to_string(refused) + "/x", 7},
+      {"http://127.0.0.1:PORT/bare", 1},
+      {"file:///etc/hostname", 1},
+      {"ftp://127.0.0.1:PORT/x", 1},
+      {"http://", 3},
+  };
+  std::string js;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    js += "t(" + std::to_string(i) + ", function () { var r = http.get2('" + cases[i].url +
+          "'); return [r.content, r.header]; });\n";
+  }
+  js += "t('post', function () { return http.post('file:///etc/hostname', {a: 1}); });\n";
+  TempDir apps;
+  writeHttpApp(apps, js, web.port());
+  RunResult r = runHttpApp(apps);
+  close(closed);
+  ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << tail(r.err);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].url);
+    EXPECT_LOG(r.err, ("JSLOG: " + std::to_string(i) + " returned [\"curl error\",\"\"]\n"));
+    EXPECT_LOG(r.err, ("WARNING: curl error code: " + std::to_string(cases[i].code) + "\n"));
+  }
+  EXPECT_LOG(r.err, ("JSLOG: post returned \"curl error\"\n"));
+  EXPECT_LOG(r.err, ("DEBUG: curl error : curl error\n"));
+  // The file's content never reaches the script.
+  EXPECT_EQ(r.err.find(tobrel_test::readFile("/etc/hostname")), std::string::npos);
+}
+
+// Under the services' real names in a private network: the trusted certificate works, an
+// untrusted one and one for another name fail before any request is sent.
+TEST(Http, TlsIsVerifiedAgainstTheSystemCas) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for its namespaces";
+  tobrel_test::ServiceNet net;
+  ASSERT_TRUE(net.ready()) << net.error();
+  net.web().reply("page", httpReply("200 OK", {"Content-Type: text/plain"}, "secure page"));
+  TempDir apps;
+  writeHttpApp(apps,
+               "t('trusted', function () { return http.get('https://graph.facebook.com/page?trusted'); });\n"
+               "t('plain', function () { return http.get('http://api.soundcloud.com/page?plain'); });\n"
+               "t('self-signed', function () { return http.get('https://graph.facebook.com:8443/page'); });\n"
+               "t('other-name', function () { return http.get('https://graph.facebook.com:9443/page'); });\n"
+               "t('address', function () { return http.get('https://127.0.0.1/page'); });\n"
+               "t('post', function () { return http.post('https://www.facebook.com/page?post', {a: 'b'}); });\n",
+               0);
+  AppChildOptions options;
+  options.run.timeoutMs = 30000;
+  auto app = net.startApp(apps.path(), "app PLAIN inst", options);
+  RunResult r = app->wait(30000);
+  ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << tail(r.err);
+  EXPECT_LOG(r.err, ("JSLOG: trusted returned \"secure page\"\n"));
+  EXPECT_LOG(r.err, ("JSLOG: plain returned \"secure page\"\n"));
+  EXPECT_LOG(r.err, ("JSLOG: post returned \"secure page\"\n"));
+  for (const char* refused : {"self-signed", "other-name", "address"})
+    EXPECT_LOG(r.err, (std::string("JSLOG: ") + refused + " returned \"curl error\"\n"));
+  EXPECT_EQ(tobrel_test::countOf(r.err, "WARNING: curl error code: 60\n"), 3) << tail(r.err);
+  const std::vector<WebRequest> requests = net.web().requests();
+  ASSERT_EQ(requests.size(), 3u) << net.web().transcript();
+  EXPECT_EQ(requests[0].target, "/page?trusted");
+  EXPECT_EQ(requests[0].header("Host"), "graph.facebook.com");
+  EXPECT_EQ(requests[1].target, "/page?plain");
+  EXPECT_EQ(requests[2].body, "a=b");
+  const std::string transcript = net.web().transcript();
+  // The client refuses the self-signed chain inside the handshake, and the name once it is done.
+  EXPECT_THAT(transcript, HasSubstr("tls failed 8443"));
+  EXPECT_THAT(transcript, Not(HasSubstr("request on 8443")));
+}
+
+// A reply that no longer fits in memory ends the app with status 1 after "realloc() failed":
+// the test caps the running app's address space, then lets it fetch a body larger than the room.
+TEST(Http, ReplyThatCannotBeHeldEndsTheAppWithStatus1) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
+#endif
+  WebStandIn web;
+  ASSERT_TRUE(web.start()) << web.error();
+  TempDir apps;
+  tobrel_test::writeApp(apps, "app",
+                        "log('ready');\n"
+                        "function wait() {\n"
+                        "  try { file.read('go').text; } catch (e) { setTimeout(5, wait); return; }\n"
+                        "  var body = http.get('http://127.0.0.1:" + std::to_string(web.port()) +
+                            "/generated/1073741824');\n"
+                        "  log('survived ' + body.length);\n"
+                        "}\n"
+                        "wait();\n",
+                        {{"descriptor.xml", kHttpDescriptor}});
+  AppChildOptions options;
+  options.run.timeoutMs = 60000;
+  auto app = tobrel_test::startAppChild(apps.path(), "app PLAIN inst", options);
+  ASSERT_TRUE(app->waitFor(tobrel_test::Stream::kErr, "JSLOG: ready", 10000)) << tail(app->err());
+  // Room for the app as it is plus 256 MiB: the collector's doubling runs out long before 1 GiB.
+  const std::string status = tobrel_test::readFile("/proc/" + std::to_string(app->pid()) + "/status");
+  const size_t at = status.find("VmSize:");
+  ASSERT_NE(at, std::string::npos);
+  const rlim_t size = strtoull(status.c_str() + at + 7, nullptr, 10) * 1024;
+  const struct rlimit limit = {size + (256u << 20), size + (256u << 20)};
+  ASSERT_EQ(prlimit(app->pid(), RLIMIT_AS, &limit, nullptr), 0) << strerror(errno);
+  apps.write("app/go", "");
+  RunResult r = app->wait(60000);
+  EXPECT_TRUE(r.exited && r.exitCode == 1) << r.describe() << "\n" << tail(r.err);
+  EXPECT_LOG(r.err, "DEBUG: realloc() failed\n");
+  EXPECT_EQ(r.err.find("survived"), std::string::npos);
+}

@@ -1,0 +1,154 @@
+// The Facebook and SoundCloud requests as the services receive them, over verified TLS under
+// their real names: the app child runs in a private network (service_net.h) with the web
+// stand-in and the message-daemon stand-in inside, so nothing leaves the machine. Needs root.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "app_child.h"
+#include "msgd_process.h"
+#include "service_net.h"
+#include "temp_dir.h"
+#include "web_standin.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using tobrel_test::httpReply;
+using tobrel_test::RunResult;
+using tobrel_test::TempDir;
+using tobrel_test::WebRequest;
+
+namespace {
+
+// The network is the test's own, so the daemon stand-in can have a fixed port.
+const char* const kDaemonPort = "7000";
+
+const char* const kCredentials =
+    "attach socialQuery social { twitterConsumerKey: \"ck\" twitterConsumerSecret: \"SEKRET-CS\""
+    " twitterToken: \"SEKRET-TT\" twitterTokenSecret: \"SEKRET-TS\" facebookToken: \"SEKRET-FB+1\""
+    " soundcloudToken: \"SEKRET-SC\" }";
+
+// Every call below: "<tag> returned <JSON of the result>" or "<tag> threw <text>".
+const char* const kCalls =
+    "function t(tag, f) {\n"
+    "  try { log(tag + ' returned ' + JSON.stringify(f())); } catch (e) { log(tag + ' threw ' + e); }\n"
+    "}\n"
+    "tobrel.connect('127.0.0.1', 7000);\n"
+    "social.init(function () {\n"
+    "  var fb = social.facebook, sc = social.soundcloud, p = {a: 'b'};\n"
+    "  t('get', function () { return fb.get('https://graph.facebook.com/me'); });\n"
+    "  t('get query', function () { return fb.get('https://graph.facebook.com/me?fields=id'); });\n"
+    "  t('sc get', function () { return sc.get('https://api.soundcloud.com/tracks'); });\n"
+    "  t('get headers', function () { return fb.get('https://graph.facebook.com/h', {'X-Extra': 'get'}); });\n"
+    "  t('post', function () { return fb.post('https://graph.facebook.com/p', p, {'X-Extra': 'post'}); });\n"
+    "  log('params ' + JSON.stringify(p));\n"
+    "  t('post replaced', function () { return fb.post('https://www.facebook.com/r', {access_token: 'mine', z: 1}); });\n"
+    "  t('sc post', function () { return sc.post('https://api.soundcloud.com/s', Object.create({q: 1})); });\n"
+    "  t('form', function () { return fb.post('https://graph.facebook.com/f', {t: 'x'}, {}, true); });\n"
+    "  t('own form', function () { return http.post2('https://graph.facebook.com/o', {s: fb}, {}, true).content; });\n"
+    "  t('other form', function () { return http.post2('https://api.soundcloud.com/x', {s: fb}, {}, true).content; });\n"
+    "  t('plain form', function () { return http.post2('http://graph.facebook.com/y', {s: fb}, {}, true).content; });\n"
+    "  t('refused', function () { return fb.get('https://facebook.com/me'); });\n"
+    "  t('broken', function () { return fb.get('https://graph.facebook.com/bare'); });\n"
+    "  exit();\n"
+    "});\n";
+
+const WebRequest* requestTo(const std::vector<WebRequest>& requests, const std::string& path) {
+  for (const WebRequest& r : requests)
+    if (r.target.compare(0, path.size(), path) == 0 &&
+        (r.target.size() == path.size() || r.target[path.size()] == '?' || r.target[path.size()] == '&'))
+      return &r;
+  return nullptr;
+}
+
+}  // namespace
+
+#define EXPECT_LOG(log, text) EXPECT_NE((log).find(text), std::string::npos) << "not in the log: " << (text)
+
+TEST(SocialWeb, RequestsCarryTheTokenOnlyToTheirOwnService) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for its namespaces";
+  tobrel_test::ServiceNet net;
+  ASSERT_TRUE(net.ready()) << net.error();
+  for (const char* name : {"me", "tracks", "h", "p", "r", "s", "f", "o", "x", "y"})
+    net.web().reply(name, httpReply("200 OK", {"Content-Type: text/plain"}, std::string("ok ") + name));
+  net.web().reply("bare", "no status line here\n");
+  TempDir dir;
+  const std::string daemonLog = dir.path() + "/msgd.out";
+  net.alsoRun({tobrel::test::MsgdProcess::programPath(), "--port", kDaemonPort, "--no-stdin", "--exec", kCredentials},
+              daemonLog, "listening on");
+  tobrel_test::writeApp(dir, "app", kCalls,
+                        {{"descriptor.xml", "<descriptor><accesses><access>http</access><access>facebook</access>"
+                                            "<access>soundcloud</access></accesses></descriptor>\n"}});
+  tobrel_test::AppChildOptions options;
+  options.run.timeoutMs = 30000;
+  RunResult r = net.startApp(dir.path(), "app PLAIN inst", options)->wait(30000);
+  ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err << "\n" << tobrel_test::readFile(daemonLog);
+
+  const struct {
+    const char* tag;
+    const char* outcome;
+  } outcomes[] = {
+      {"get", "returned \"ok me\""},
+      {"get query", "returned \"ok me\""},
+      {"sc get", "returned \"ok tracks\""},
+      {"get headers", "returned \"ok h\""},
+      {"post", "returned \"ok p\""},
+      {"post replaced", "returned \"ok r\""},
+      {"sc post", "returned \"ok s\""},
+      {"form", "returned \"ok f\""},
+      {"own form", "returned \"ok o\""},
+      {"other form", "returned \"ok x\""},
+      {"plain form", "returned \"ok y\""},
+      {"refused", "threw unauthorised url"},
+      {"broken", "returned \"curl error\""},
+  };
+  for (const auto& o : outcomes) EXPECT_LOG(r.err, (std::string("JSLOG: ") + o.tag + " " + o.outcome + "\n"));
+  EXPECT_LOG(r.err, ("JSLOG: params {\"a\":\"b\"}\n"));
+
+  const std::vector<WebRequest> requests = net.web().requests();
+  EXPECT_EQ(requests.size(), 12u) << net.web().transcript();
+  auto expectRequest = [&](const std::string& path, const std::string& method, const std::string& target,
+                           const std::string& body) {
+    SCOPED_TRACE(path);
+    const WebRequest* request = requestTo(requests, path);
+    ASSERT_NE(request, nullptr) << net.web().transcript();
+    EXPECT_EQ(request->method, method);
+    EXPECT_EQ(request->target, target);
+    if (!body.empty()) {
+      EXPECT_EQ(request->body, body);
+    }
+  };
+  // The token goes after "?" or "&" as it is, unescaped; the script's headers are not used.
+  expectRequest("/me", "GET", "/me?access_token=SEKRET-FB+1", "");
+  expectRequest("/me?fields=id", "GET", "/me?fields=id&access_token=SEKRET-FB+1", "");
+  expectRequest("/tracks", "GET", "/tracks?oauth_token=SEKRET-SC", "");
+  expectRequest("/h", "GET", "/h?access_token=SEKRET-FB+1", "");
+  EXPECT_FALSE(requestTo(requests, "/h")->hasHeader("X-Extra"));
+  // post: a copy of the parameters with the token last, or in the place of the script's own.
+  expectRequest("/p", "POST", "/p", "a=b&access_token=SEKRET-FB%2B1");
+  EXPECT_EQ(requestTo(requests, "/p")->header("X-Extra"), "post");
+  expectRequest("/r", "POST", "/r", "access_token=SEKRET-FB%2B1&z=1");
+  expectRequest("/s", "POST", "/s", "q=1&oauth_token=SEKRET-SC");
+  expectRequest("/f", "POST", "/f", "");
+  EXPECT_THAT(requestTo(requests, "/f")->body, HasSubstr("name=\"t\"\r\n\r\nx\r\n"));
+  EXPECT_THAT(requestTo(requests, "/f")->body, HasSubstr("name=\"access_token\"\r\n\r\nSEKRET-FB+1\r\n"));
+  // A service object as a form value: its token only for a URL of its own service.
+  expectRequest("/o", "POST", "/o", "");
+  EXPECT_THAT(requestTo(requests, "/o")->body, HasSubstr("name=\"s\"\r\n\r\nSEKRET-FB+1\r\n"));
+  expectRequest("/x", "GET", "/x", "");
+  expectRequest("/y", "GET", "/y", "");
+  for (const WebRequest& request : requests) {
+    if (request.target == "/x" || request.target == "/y") {
+      EXPECT_EQ(request.body.find("SEKRET"), std::string::npos);
+    }
+  }
+
+  // Every line that holds a token shows it masked, raw or encoded.
+  EXPECT_LOG(r.err, ("MESSAGE: FacebookHttpGet URL https://graph.facebook.com/me?access_token=***\n"));
+  EXPECT_LOG(r.err, ("DEBUG: TOKEN ***\n"));
+  EXPECT_THAT(r.err, Not(HasSubstr("SEKRET")));
+  EXPECT_THAT(tobrel_test::readFile(daemonLog), HasSubstr("recv socialQuery"));
+}
