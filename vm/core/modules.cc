@@ -9,6 +9,7 @@
 #include "button.h"
 #include "data_resource.h"
 #include "descriptor.h"
+#include "http.h"
 #include "led.h"
 #include "rfid.h"
 
@@ -67,7 +68,7 @@ const std::vector<ModuleRow>& moduleTable() {
        {{"light", kNotBuilt}, {"fade", kNotBuilt}, {"pulse", kNotBuilt}, {"move", kNotBuilt}}},
       {"social", ModuleHost::Global, nullptr, {{"init", kNotBuilt}}},
       {"http", ModuleHost::Global, "http",
-       {{"get", kNotBuilt}, {"post", kNotBuilt}, {"get2", kNotBuilt}, {"post2", kNotBuilt}}},
+       {{"get", HttpFunctionGet}, {"post", HttpFunctionPost}, {"get2", HttpFunctionGet2}, {"post2", HttpFunctionPost2}}},
       {"file", ModuleHost::StartUp, nullptr, {{"read", FileFunctionRead}, {"write", FileFunctionWrite}}},
   };
   return kTable;
