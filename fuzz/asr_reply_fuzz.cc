@@ -2,7 +2,6 @@
 // on the session's socket, read by one pass of the session's audio pump (frame read, decode)
 // and turned into the asr_event signal. Every signal carries valid UTF-8, which D-Bus demands.
 #include <glib.h>
-#include <google/protobuf/stubs/logging.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -13,7 +12,8 @@
 
 #include "asr_internal.h"
 #include "audio_device.h"
-#include "voice.h"
+#include "fuzz_common.h"
+#include "voice_host.h"
 
 namespace {
 
@@ -36,30 +36,13 @@ void onAsrEvent(VoiceObject*, const char* uid, const char* text, const char* det
   ++g_events;
 }
 
-void dropLogLine(const gchar*, GLogLevelFlags level, const gchar* message, gpointer) {
-  if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL)) != 0) fprintf(stderr, "%s\n", message);
-}
-void dropProtobufLine(google::protobuf::LogLevel, const char*, int, const std::string&) {}
-
-VoiceObject* g_voice = nullptr;
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  g_log_set_default_handler(dropLogLine, nullptr);
-  g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL));
-  google::protobuf::SetLogHandler(dropProtobufLine);
-  // The object's set-up reads voice.conf and needs one recognition server in it.
-  char conf[] = "/tmp/asr-reply-fuzz-XXXXXX";
-  const int fd = mkstemp(conf);
-  const char text[] = "[asr]\nport=1\nnbserver=1\nserver0=127.0.0.1\n";
-  if (fd < 0 || write(fd, text, sizeof text - 1) != static_cast<ssize_t>(sizeof text - 1)) abort();
-  close(fd);
-  setenv("TOBREL_VOICE_CONF", conf, 1);
-  g_voice = VOICE_OBJECT(g_object_new(VOICE_TYPE_OBJECT, nullptr));
-  unlink(conf);
-  g_signal_connect(g_voice, "asr_event", G_CALLBACK(onAsrEvent), nullptr);
-  g_string_assign(g_voice->asr_uid, "session-1");
+  tobrel_fuzz::quietLogs();
+  VoiceObject* voice = tobrel_fuzz::voiceHost();
+  g_signal_connect(voice, "asr_event", G_CALLBACK(onAsrEvent), nullptr);
+  g_string_assign(voice->asr_uid, "session-1");
   setAudioDevice(&kSilence);
   return 0;
 }
@@ -77,12 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // The server's side ends after its reply, so a reply cut short reads as a lost connection.
   shutdown(pair[1], SHUT_WR);
-  g_voice->asr_socket = pair[0];
-  g_voice->audio_fd = openSilence(nullptr);
+  VoiceObject* voice = tobrel_fuzz::voiceHost();
+  voice->asr_socket = pair[0];
+  voice->audio_fd = openSilence(nullptr);
   g_events = 0;
   // One pass: audio out, the reply in, the outcome signalled, the session closed.
-  if (asrAudioCallback(g_voice) != FALSE) abort();
-  if (g_voice->asr_socket != 0 || g_voice->audio_fd != 0 || g_events > 1) abort();
+  if (asrAudioCallback(voice) != FALSE) abort();
+  if (voice->asr_socket != 0 || voice->audio_fd != 0 || g_events > 1) abort();
   close(pair[1]);
   return 0;
 }

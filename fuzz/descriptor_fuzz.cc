@@ -10,16 +10,8 @@
 #include "fuzz_support.h"
 #include "modules.h"
 
-namespace {
-
-void dropXmlError(void*, const char*, ...) {}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tobrel_fuzz::quietLogs();
-  xmlSetGenericErrorFunc(nullptr, dropXmlError);
-  tobrel_fuzz::ScriptHost::get();
+  tobrel_fuzz::ScriptHost::initTarget();
   return 0;
 }
 

@@ -11,13 +11,10 @@
 #include <algorithm>
 #include <string>
 
+#include "fuzz_common.h"
 #include "http.h"
 
 namespace {
-
-void dropLogLine(const gchar*, GLogLevelFlags level, const gchar* message, gpointer) {
-  if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL)) != 0) fprintf(stderr, "%s\n", message);
-}
 
 void checkBuffer(const CurlBuffer& buffer) {
   if (buffer.data == nullptr) return;
@@ -39,8 +36,7 @@ const char* const kCharsets[] = {"ISO-8859-1", "UTF-16", "UTF-7", "SHIFT_JIS", "
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  g_log_set_default_handler(dropLogLine, nullptr);
-  g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL));
+  tobrel_fuzz::quietLogs();
   return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_common.h"
 #include "http.h"
 
 namespace {
@@ -46,15 +47,7 @@ std::string decode(const std::string& encoded) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::vector<std::string> parts(1);
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      parts.emplace_back();
-    } else {
-      parts.back() += static_cast<char>(data[i]);
-    }
-  }
-  if (parts.size() % 2 != 0) parts.emplace_back();
+  const std::vector<std::string> parts = tobrel_fuzz::zeroSeparatedPairs(data, size);
 
   UrlEncodedBody body;
   std::string expected;

@@ -2,7 +2,6 @@
 // a plain name), built into the app's `launchType` object; every property is read, the
 // `semantic` getter (which parses the spoken meaning again) included. The field split gives
 // back the text: its fields joined by ';' are the text without one trailing ';'.
-#include <libxml/parser.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -13,16 +12,8 @@
 #include "fuzz_support.h"
 #include "launch_type.h"
 
-namespace {
-
-void dropXmlError(void*, const char*, ...) {}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tobrel_fuzz::quietLogs();
-  xmlSetGenericErrorFunc(nullptr, dropXmlError);
-  tobrel_fuzz::ScriptHost::get();
+  tobrel_fuzz::ScriptHost::initTarget();
   return 0;
 }
 

@@ -85,8 +85,7 @@ size_t wholeFrame(const uint8_t* data, size_t size, size_t offset) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tobrel_fuzz::quietLogs();
-  tobrel_fuzz::ScriptHost::get();
+  tobrel_fuzz::ScriptHost::initTarget();
   return 0;
 }
 

@@ -30,21 +30,20 @@ def write(target, name, data):
         f.write(data)
 
 
-def nmsg(**fields):
-    m = nusk.NuskMsg(id='m-1')
+def fill(msg, **fields):
+    """Sets the fields given (None: left unset) on msg and returns it."""
     for k, v in fields.items():
-        setattr(m, k, v)
-    return m
+        if v is not None:
+            setattr(msg, k, v)
+    return msg
 
 
 def reply(correlation, code=None, event=None, description=None):
-    m = nmsg(correlationId=correlation)
+    m = nusk.NuskMsg(id='m-1', correlationId=correlation)
     if code is not None:
         m.response.code = code
     if event is not None:
-        m.event.code = event
-        if description is not None:
-            m.event.description = description
+        fill(m.event, code=event, description=description)
     return m
 
 
@@ -95,14 +94,7 @@ write('params', 'cut-short', app.SerializePartialToString()[:-5])
 # asr_reply: the server's answer frame.
 def amsg(code=None, words=None, semantic=None, score=None):
     m = asr.AsrMsg()
-    if code is not None:
-        m.response.code = code
-    if words is not None:
-        m.response.words = words
-    if semantic is not None:
-        m.response.semantic = semantic
-    if score is not None:
-        m.response.score = score
+    fill(m.response, code=code, words=words, semantic=semantic, score=score)
     return m
 
 

@@ -9,8 +9,7 @@
 #include "params.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tobrel_fuzz::quietLogs();
-  tobrel_fuzz::ScriptHost::get();
+  tobrel_fuzz::ScriptHost::initTarget();
   return 0;
 }
 

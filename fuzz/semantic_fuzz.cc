@@ -1,7 +1,6 @@
 // Semantic XML to script objects: any text as a recognition's meaning, turned into properties
 // of a fresh object. Every object made keeps its plain prototype whatever the element names
 // are, and the result survives JSON.stringify.
-#include <libxml/parser.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -12,8 +11,6 @@
 #include "semantic.h"
 
 namespace {
-
-void dropXmlError(void*, const char*, ...) {}
 
 // Walks the objects that the conversion made (strings are leaves).
 bool plainAll(tobrel_fuzz::ScriptHost& host, v8::Local<v8::Object> object, int depth) {
@@ -32,9 +29,7 @@ bool plainAll(tobrel_fuzz::ScriptHost& host, v8::Local<v8::Object> object, int d
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tobrel_fuzz::quietLogs();
-  xmlSetGenericErrorFunc(nullptr, dropXmlError);
-  tobrel_fuzz::ScriptHost::get();
+  tobrel_fuzz::ScriptHost::initTarget();
   return 0;
 }
 

@@ -10,29 +10,12 @@
 
 #include "asr.h"
 #include "asr_internal.h"
-#include "voice.h"
-
-namespace {
-
-void dropLogLine(const gchar*, GLogLevelFlags level, const gchar* message, gpointer) {
-  if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL)) != 0) fprintf(stderr, "%s\n", message);
-}
-
-VoiceObject* g_voice = nullptr;
-
-}  // namespace
+#include "fuzz_common.h"
+#include "voice_host.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  g_log_set_default_handler(dropLogLine, nullptr);
-  g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL));
-  char conf[] = "/tmp/voice-conf-fuzz-XXXXXX";
-  const int fd = mkstemp(conf);
-  const char text[] = "[asr]\nport=1\nnbserver=1\nserver0=127.0.0.1\n";
-  if (fd < 0 || write(fd, text, sizeof text - 1) != static_cast<ssize_t>(sizeof text - 1)) abort();
-  close(fd);
-  setenv("TOBREL_VOICE_CONF", conf, 1);
-  g_voice = VOICE_OBJECT(g_object_new(VOICE_TYPE_OBJECT, nullptr));
-  unlink(conf);
+  tobrel_fuzz::quietLogs();
+  tobrel_fuzz::voiceHost();
   return 0;
 }
 
@@ -43,19 +26,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_key_file_free(conf);
     return 0;
   }
-  GKeyFile* kept = g_voice->conf_file;
-  g_voice->conf_file = conf;
-  g_free(g_voice->asr_server);
-  g_voice->asr_server = nullptr;
-  if (asrInit(g_voice) == 0) {
-    if (g_voice->asr_server_index < 0 || g_voice->asr_server_index >= g_voice->nbserver) abort();
+  VoiceObject* voice = tobrel_fuzz::voiceHost();
+  GKeyFile* kept = voice->conf_file;
+  voice->conf_file = conf;
+  g_free(voice->asr_server);
+  voice->asr_server = nullptr;
+  if (asrInit(voice) == 0) {
+    if (voice->asr_server_index < 0 || voice->asr_server_index >= voice->nbserver) abort();
     for (int i = 0; i < 4; ++i) {
-      asrNextServer(g_voice);
-      if (g_voice->asr_server_index < 0 || g_voice->asr_server_index >= g_voice->nbserver) abort();
+      asrNextServer(voice);
+      if (voice->asr_server_index < 0 || voice->asr_server_index >= voice->nbserver) abort();
     }
   }
   for (const char* lang : {"fr", "en", "de"}) g_free(g_key_file_get_string(conf, "tts", lang, nullptr));
-  g_voice->conf_file = kept;
+  voice->conf_file = kept;
   g_key_file_free(conf);
   return 0;
 }

@@ -2,16 +2,15 @@
 #include "fuzz_support.h"
 
 #include <glib.h>
-#include <google/protobuf/stubs/logging.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include "app.h"
+#include "data_resource.h"
 #include "descriptor.h"
 #include "engine.h"
-#include "data_resource.h"
 #include "interactive.h"
 #include "link.h"
 #include "modules.h"
@@ -20,28 +19,12 @@ namespace tobrel_fuzz {
 
 namespace {
 
-void dropLogLine(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
-  // What ends the run is worth seeing beside the fuzzer's report.
-  if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL)) != 0)
-    fprintf(stderr, "%s: %s\n", domain != nullptr ? domain : "(default)", message);
-}
-
 // The access list every host context is built from.
 const char kDescriptor[] =
     "<descriptor><accesses><access>led</access><access>button</access><access>rfid</access>"
     "</accesses></descriptor>";
 
-// The protobuf library logs every message that lacks a required field; a fatal one still aborts.
-void dropProtobufLine(google::protobuf::LogLevel, const char*, int, const std::string&) {}
-
 }  // namespace
-
-void quietLogs() {
-  google::protobuf::SetLogHandler(dropProtobufLine);
-  g_log_set_default_handler(dropLogLine, nullptr);
-  // A critical is a broken precondition inside GLib: a finding, not noise.
-  g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL));
-}
 
 InputFile::InputFile() : fd_(memfd_create("fuzz-input", 0)) {
   if (fd_ < 0) {

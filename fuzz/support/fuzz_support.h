@@ -12,13 +12,10 @@
 
 #include <v8.h>
 
+#include "fuzz_common.h"
 #include "tobrel_data.h"
 
 namespace tobrel_fuzz {
-
-// Drops every GLib log line below ERROR, so millions of inputs do not flood the terminal;
-// g_error and g_critical still end the run, which the fuzzer reports as a crash.
-void quietLogs();
 
 // The bytes of one input as a file: a memory file reached through /proc/self/fd, rewritten for
 // each input, so path-reading parsers see exactly these bytes and nothing touches the disk.
@@ -42,7 +39,13 @@ class InputFile {
 // natives and `file`. The app record's socket is -1 until a target sets one.
 class ScriptHost {
  public:
+  // The host, made on first use. A target's LLVMFuzzerInitialize calls initTarget(), which
+  // also quiets the logs.
   static ScriptHost& get();
+  static void initTarget() {
+    quietLogs();
+    get();
+  }
 
   v8::Isolate* isolate() const { return isolate_; }
   v8::Local<v8::Context> context() const { return context_.Get(isolate_); }
