@@ -48,9 +48,9 @@ run_target() {
   local artifact
   artifact=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log" | tail -n1)
   if [ $status -eq 0 ] && [ -z "$artifact" ]; then
-    printf '%-12s ok     runs %-10s %s\n' "$name" "${runs:-?}" "${cov:-no coverage line}"
+    printf '%-15s ok     runs %-10s %s\n' "$name" "${runs:-?}" "${cov:-no coverage line}"
   else
-    printf '%-12s CRASH  runs %-10s %s  input: %s  log: %s\n' "$name" "${runs:-?}" "${cov:-}" \
+    printf '%-15s CRASH  runs %-10s %s  input: %s  log: %s\n' "$name" "${runs:-?}" "${cov:-}" \
       "${artifact:-none saved}" "$log"
     grep -m1 -E 'ERROR: |runtime error|Assertion|fuzz target exited' "$log" | sed 's/^/             /' || true
     return 1
