@@ -16,6 +16,7 @@ PACKAGES=(
   libcurl4-openssl-dev libssl-dev ca-certificates libxml2-dev uuid-dev
   libgstreamer1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
   googletest libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev
   python3-dbus python3-dbusmock python3-gi
   psmisc procps
 )

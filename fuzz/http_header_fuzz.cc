@@ -1,0 +1,34 @@
+// The HTTP request's header lines: any bytes as header names and values (split at each zero
+// byte), each made into its line and put on a libcurl header list as the client does. The list
+// holds every line in order, each exactly "name: value".
+#include <curl/curl.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "fuzz_common.h"
+#include "http.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::vector<std::string> parts = tobrel_fuzz::zeroSeparatedPairs(data, size);
+
+  curl_slist* list = nullptr;
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < parts.size(); i += 2) {
+    const std::string line = headerLine(parts[i], parts[i + 1]);
+    if (line != parts[i] + ": " + parts[i + 1]) abort();
+    curl_slist* grown = curl_slist_append(list, line.c_str());
+    if (grown == nullptr) abort();
+    list = grown;
+    lines.push_back(line);
+  }
+  size_t n = 0;
+  for (const curl_slist* item = list; item != nullptr; item = item->next, ++n)
+    if (n >= lines.size() || lines[n] != item->data) abort();
+  if (n != lines.size()) abort();
+  curl_slist_free_all(list);
+  return 0;
+}

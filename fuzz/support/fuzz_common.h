@@ -1,0 +1,25 @@
+// What every fuzz target may need, with no script engine: quiet logging and the split of an
+// input into name and value pairs.
+#ifndef TOBREL_FUZZ_SUPPORT_FUZZ_COMMON_H
+#define TOBREL_FUZZ_SUPPORT_FUZZ_COMMON_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+namespace tobrel_fuzz {
+
+// Drops the log lines of GLib below ERROR, of the protobuf library and of libxml2, so millions
+// of inputs do not flood the terminal; g_error and g_critical still end the run, which the
+// fuzzer reports as a crash (with the line, on standard error).
+void quietLogs();
+
+// The input cut at each zero byte into names and values, alternately; an odd count gets an
+// empty last value.
+std::vector<std::string> zeroSeparatedPairs(const uint8_t* data, size_t size);
+
+}  // namespace tobrel_fuzz
+
+#endif
