@@ -262,6 +262,18 @@ class OnPrivateBus : public testing::Test {
     standin_ = tobrel_test::Process::start(argv, options);
     return standin_->waitForOutput("ready\n", 10000);
   }
+  // Calls `invoke` on the module's proxy, which must fail and leave the out-values as `outs`;
+  // what it printed.
+  std::string failingCall(int module, const Invoke& invoke, const std::string& outs) {
+    DBusGProxy* p = proxy(module);
+    EXPECT_NE(p, nullptr);
+    std::string got;
+    gboolean result = -1;
+    std::string printed = capturedStdout([&] { result = invoke(p, got); });
+    EXPECT_FALSE(result);
+    EXPECT_EQ(got, outs);
+    return printed;
+  }
   DBusGProxy* proxy(int module) {
     DBusGProxy* p = nullptr;
     EXPECT_TRUE(dbus_load_proxy(&p, module, connection_));
@@ -367,13 +379,7 @@ TEST_F(OnPrivateBus, ReplyOfTheWrongShapeIsAFailure) {
   ASSERT_TRUE(startStandin(args));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.method);
-    DBusGProxy* p = proxy(c.module);
-    ASSERT_NE(p, nullptr);
-    std::string outs;
-    gboolean result = -1;
-    std::string printed = capturedStdout([&] { result = c.invoke(p, outs); });
-    EXPECT_FALSE(result);
-    EXPECT_EQ(outs, c.outs);
+    const std::string printed = failingCall(c.module, c.invoke, c.outs);
     EXPECT_EQ(printed.rfind(std::string(kCommon) + ": ", 0), 0u) << printed;
     EXPECT_EQ(printed.find('\n'), printed.size() - 1) << printed;
   }
@@ -458,14 +464,7 @@ TEST_F(OnPrivateBus, TextThatIsNotUtf8IsRefusedBeforeTheCall) {
   ASSERT_TRUE(startStandin(args));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    DBusGProxy* p = proxy(c.module);
-    ASSERT_NE(p, nullptr);
-    std::string outs;
-    gboolean result = -1;
-    std::string printed = capturedStdout([&] { result = c.invoke(p, outs); });
-    EXPECT_FALSE(result);
-    EXPECT_EQ(outs, c.outs);
-    EXPECT_EQ(printed, c.failure != nullptr ? std::string(c.failure) + ": invalid UTF-8 argument\n" : "");
+    EXPECT_EQ(failingCall(c.module, c.invoke, c.outs), c.failure != nullptr ? std::string(c.failure) + ": invalid UTF-8 argument\n" : "");
   }
   // Valid text outside ASCII still goes through; the stand-in saw only that call.
   gboolean result = -1;

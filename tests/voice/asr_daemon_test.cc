@@ -432,6 +432,16 @@ class AsrWithSpeechTest : public AsrDaemonTest {
   Reply speak(const char *id) {
     return call("tts_speak", g_variant_new("(sssi)", id, "Bonjour", "fr", 0));
   }
+  // A session open, then an utterance that holds in its player: its child is forked while the
+  // session's connection is open.
+  void speakDuringASession(int asrPort, const char *uid, const char *id) {
+    startAll(asrPort);
+    const Reply started = startString(uid, "a");
+    ASSERT_TRUE(started.ok) << started.error;
+    hold();
+    ASSERT_TRUE(speak(id).ok);
+    ASSERT_TRUE(playing());
+  }
   void TearDown() override {
     release();
     AsrDaemonTest::TearDown();
@@ -464,13 +474,7 @@ TEST_F(AsrWithSpeechTest, AnUtteranceEndsWhileARecognitionGoesOn) {
 
 TEST_F(AsrWithSpeechTest, StoppingARecognitionDuringAnUtteranceClosesItsConnectionAtOnce) {
   AsrdProcess server({"--answer=never"});
-  startAll(server.port());
-  const Reply started = startString("u-s", "a");
-  ASSERT_TRUE(started.ok) << started.error;
-  // The utterance's child is forked while the session's connection is open.
-  hold();
-  ASSERT_TRUE(speak("id-s").ok);
-  ASSERT_TRUE(playing());
+  ASSERT_NO_FATAL_FAILURE(speakDuringASession(server.port(), "u-s", "id-s"));
   pump(300);
   EXPECT_TRUE(stop().result);
   // The server sees the end of the session while the utterance still plays.
@@ -515,12 +519,7 @@ std::vector<std::string> openFiles(pid_t pid) {
 
 TEST_F(AsrWithSpeechTest, TheUtterancesChildHoldsNeitherTheConnectionNorTheDevice) {
   AsrdProcess server({"--answer=never"});
-  startAll(server.port());
-  const Reply started = startString("u-fd", "a");
-  ASSERT_TRUE(started.ok) << started.error;
-  hold();
-  ASSERT_TRUE(speak("id-fd").ok);
-  ASSERT_TRUE(playing());
+  ASSERT_NO_FATAL_FAILURE(speakDuringASession(server.port(), "u-fd", "id-fd"));
   const unsigned long connection = connectionTo(server.port());
   ASSERT_NE(0u, connection);
   const std::string socket = "socket:[" + std::to_string(connection) + "]";
