@@ -1,14 +1,19 @@
-// Device-link benchmark. The message-daemon stand-in sends button events as fast as its reader
-// takes them; we print the rate at which a plain C++ client reads them, the rate at which an
-// app child delivers them to a script listener, and the CPU an idle connected app uses.
+// Device-link benchmark. A producer of our own writes pre-built button-event frames as fast as
+// the socket takes them, so the reader is always the limit; in the same run it measures
+//   - the yardstick: a plain C++ reader of the link's specified pattern (a 1 ms readiness
+//     wait, then the length read and the payload read, one frame per pass of a GLib idle
+//     source), with no script engine;
+//   - the app child: the link's own natives and poller (connect, start, pollServer) feeding
+//     one button listener (the module's own) whose script function returns true;
+// and prints the events per second of each and their ratio. For idle it prints the CPU of
+// each, connected and granted but with nothing to read.
 //
-//   link_bench [EVENTS] [IDLE_SECONDS]     (defaults 20000 and 10)
+//   link_bench [EVENTS] [IDLE_SECONDS]     (defaults 200000 and 5)
 //
-// The app child is built as the launcher's child is (logging, engine, TobrelData, main loop,
-// the link's natives); its listener follows the listener pattern: the script function gets
-// the press type's name and stays registered while it returns true. It logs at DEBUG as on the
-// device; its syslog goes to a /dev/log of our own (in a private mount namespace, needs root)
-// that we read and discard, since without one every line would go to the console.
+// Both readers run as forked children of this process and time themselves from their first
+// event to their last, so start-up and tear-down are not counted. The app logs at DEBUG as on
+// the device; its syslog goes to a /dev/log of our own (a private mount namespace, needs root)
+// that is read and discarded, since without one every line would go to the console.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <glib.h>
@@ -18,81 +23,229 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 #include <v8.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "app.h"
+#include "button.h"
 #include "engine.h"
 #include "frame_codec.h"
 #include "interactive.h"
 #include "link.h"
 #include "log.h"
 #include "nusk-message.pb.h"
-#include "script.h"
 #include "private_dev_log.h"
+#include "script.h"
 #include "tobrel_data.h"
 
-using net::zolvek::nusk::message::ButtonCallback_Type_Name;
-using net::zolvek::nusk::message::InteractiveMode;
+using net::zolvek::nusk::message::ButtonCallback;
 using net::zolvek::nusk::message::NuskMsg;
 using v8::Context;
-using v8::Function;
 using v8::FunctionCallbackInfo;
 using v8::FunctionTemplate;
-using v8::Global;
 using v8::HandleScope;
 using v8::Isolate;
 using v8::Local;
 using v8::ObjectTemplate;
 using v8::Script;
-using v8::String;
 using v8::Value;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int readyFd = -1;  // the app child's "granted and listening" signal to the bench
-bool syslogCaptured = false;
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-class ButtonListener : public NuskMsgListener {
+void writeAll(int fd, const char* data, size_t size) {
+  size_t at = 0;
+  while (at < size) {
+    const ssize_t n = send(fd, data + at, size - at, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // the reader has gone: it had what it needed
+    at += static_cast<size_t>(n);
+  }
+}
+
+bool readAll(int fd, char* data, size_t size) {
+  size_t at = 0;
+  while (at < size) {
+    const ssize_t n = recv(fd, data + at, size - at, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool readFrame(int fd, NuskMsg* msg) {
+  unsigned char header[tobrel::frame::kHeaderSize];
+  if (!readAll(fd, reinterpret_cast<char*>(header), sizeof header)) return false;
+  std::string payload(tobrel::frame::decodeLength(header), '\0');
+  if (!readAll(fd, &payload[0], payload.size())) return false;
+  return tobrel::frame::parsePayload(payload.data(), payload.size(), msg) == tobrel::frame::ParseResult::kOk;
+}
+
+// The producer: one loopback listener; for each reader it answers the START frame with a grant,
+// then writes `frames` (events pre-built back to back) as fast as the socket takes them and
+// holds the connection until the reader closes it.
+class Producer {
  public:
-  ButtonListener(Isolate* isolate, Local<Function> fn) : fn_(isolate, fn) {}
-  bool onMessage(const NuskMsg& msg) override {
-    if (!msg.has_buttoncallback()) return true;
-    Isolate* isolate = Isolate::GetCurrent();
-    HandleScope scope(isolate);
-    Local<Value> argv[] = {newString(isolate, ButtonCallback_Type_Name(msg.buttoncallback().type()).c_str())};
-    return callScriptFunction(isolate, fn_.Get(isolate), 1, argv);
+  Producer() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener_, 4) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      perror("producer");
+      exit(1);
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~Producer() { close(listener_); }
+  int port() const { return port_; }
+
+  // Serves one reader, from a thread of its own.
+  std::thread serve(const std::string& frames) {
+    return std::thread([this, &frames] {
+      const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      NuskMsg start;
+      if (readFrame(fd, &start)) {
+        NuskMsg grant;
+        grant.set_id("bench-grant");
+        grant.set_correlationid(start.id());
+        grant.mutable_response()->set_code(net::zolvek::nusk::message::OK);
+        std::string frame;
+        tobrel::frame::appendFrame(grant, &frame);
+        writeAll(fd, frame.data(), frame.size());
+        writeAll(fd, frames.data(), frames.size());
+        char byte;
+        while (recv(fd, &byte, 1, 0) > 0) {
+        }
+      }
+      close(fd);
+    });
   }
 
  private:
-  Global<Function> fn_;
+  int listener_ = -1;
+  int port_ = 0;
 };
 
-void AddListenerFunction(const FunctionCallbackInfo<Value>& args) {
-  if (args.Length() != 1 || !args[0]->IsFunction()) return throwText(args.GetIsolate(), "Wrong arguments");
-  appData(args.GetIsolate())->addListener(new ButtonListener(args.GetIsolate(), args[0].As<Function>()));
+std::string buttonFrames(int count) {
+  NuskMsg msg;
+  msg.set_id("00000000-0000-0000-0000-000000000000");
+  msg.mutable_buttoncallback()->set_type(ButtonCallback::SIMPLE);
+  std::string one;
+  tobrel::frame::appendFrame(msg, &one);
+  std::string all;
+  all.reserve(one.size() * static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) all += one;
+  return all;
 }
 
-void ReadyFunction(const FunctionCallbackInfo<Value>&) {
-  if (write(readyFd, "r", 1) != 1) perror("ready");
+int connectTo(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    perror("connect");
+    _exit(1);
+  }
+  return fd;
 }
 
-// The app child: connects, is granted, listens; ends itself after `events` presses (0: never).
-int runApp(int port, int events) {
+// What a reader child reports on its pipe: the seconds from its first event to its last (or
+// 0 for an idle run), written once.
+void report(int fd, double elapsed) {
+  if (write(fd, &elapsed, sizeof elapsed) != sizeof elapsed) perror("report");
+}
+
+// --- the yardstick -------------------------------------------------------------------------
+
+struct Yardstick {
+  int fd = -1;
+  int events = 0;  // 0: idle, never ends by itself
+  int seen = 0;
+  Clock::time_point first;
+  int out = -1;
+  GMainLoop* loop = nullptr;
+};
+
+// One pass of the specified pattern: a 1 ms readiness wait, then one frame.
+gboolean yardstickPass(gpointer raw) {
+  auto* y = static_cast<Yardstick*>(raw);
+  fd_set readSet;
+  FD_ZERO(&readSet);
+  FD_SET(y->fd, &readSet);
+  timeval wait = {0, 1000};
+  if (select(y->fd + 1, &readSet, nullptr, nullptr, &wait) <= 0) return TRUE;
+  NuskMsg msg;
+  if (!readFrame(y->fd, &msg)) _exit(1);
+  if (!msg.has_buttoncallback()) return TRUE;
+  if (++y->seen == 1) y->first = Clock::now();
+  if (y->seen == y->events) {
+    report(y->out, seconds(Clock::now() - y->first));
+    g_main_loop_quit(y->loop);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+int runYardstick(int port, int events, int out) {
+  Yardstick y;
+  y.fd = connectTo(port);
+  y.events = events;
+  y.out = out;
+  NuskMsg start;
+  start.set_id("bench-start");
+  start.mutable_interactivemode()->set_action(net::zolvek::nusk::message::InteractiveMode::START);
+  start.mutable_interactivemode()->set_interactiveid("bench-interactive");
+  std::string frame;
+  tobrel::frame::appendFrame(start, &frame);
+  writeAll(y.fd, frame.data(), frame.size());
+  y.loop = g_main_loop_new(nullptr, FALSE);
+  g_idle_add(yardstickPass, &y);
+  if (events == 0) report(out, 0);  // idle: connected and waiting
+  g_main_loop_run(y.loop);
+  return 0;
+}
+
+// --- the app child -------------------------------------------------------------------------
+
+int g_out = -1;
+Clock::time_point g_first;
+
+// mark(): the script's first and last event.
+void MarkFunction(const FunctionCallbackInfo<Value>& args) {
+  if (args.Length() == 0) {
+    g_first = Clock::now();
+  } else {
+    report(g_out, seconds(Clock::now() - g_first));
+  }
+}
+
+int runApp(int port, int events, int out, bool debugToSyslog) {
+  g_out = out;
   LauncherOptions launcher;
   launcher.appFolder = "/nonexistent";
   openTobrelLog(&launcher);
+  // Attribution only: the same app with its DEBUG lines kept out of syslog.
+  if (!debugToSyslog) setlogmask(LOG_UPTO(LOG_INFO));
   initEngine();
   TobrelData data;
   data.options = &launcher;
@@ -104,20 +257,26 @@ int runApp(int port, int events) {
     HandleScope scope(isolate);
     Local<ObjectTemplate> global = createGlobalTemplate(isolate);
     Local<ObjectTemplate> tobrel = ObjectTemplate::New(isolate);
+    Local<ObjectTemplate> button = ObjectTemplate::New(isolate);
+    button->Set(isolate, "addListener", FunctionTemplate::New(isolate, ButtonFunctionAddListener));
+    tobrel->Set(isolate, "button", button);
     tobrel->Set(isolate, "connect", FunctionTemplate::New(isolate, ConnectFunction));
     tobrel->Set(isolate, "start", FunctionTemplate::New(isolate, InteractiveFunctionStart));
     global->Set(isolate, "tobrel", tobrel);
-    global->Set(isolate, "addListener", FunctionTemplate::New(isolate, AddListenerFunction));
-    global->Set(isolate, "ready", FunctionTemplate::New(isolate, ReadyFunction));
+    global->Set(isolate, "mark", FunctionTemplate::New(isolate, MarkFunction));
     Local<Context> context = Context::New(isolate, nullptr, global);
     Context::Scope contextScope(context);
     context->Global()->SetAlignedPointerInInternalField(0, &data);
     const std::string source =
-        "var n = 0;\n"
+        "var n = 0, events = " + std::to_string(events) + ";\n"
         "tobrel.connect('127.0.0.1', " + std::to_string(port) + ");\n"
         "tobrel.start(function() {\n"
-        "  addListener(function(type) { if (++n == " + std::to_string(events) + ") exit(); return true; });\n"
-        "  ready();\n"
+        "  tobrel.button.addListener(function(type) {\n"
+        "    if (++n == 1) mark();\n"
+        "    if (n == events) { mark(n); exit(); }\n"
+        "    return true;\n"
+        "  });\n"
+        "  if (events == 0) mark(0);\n"
         "});\n";
     v8::TryCatch tryCatch(isolate);
     Local<Script> script = Script::Compile(context, newString(isolate, source.c_str())).ToLocalChecked();
@@ -130,226 +289,137 @@ int runApp(int port, int events) {
   return 0;
 }
 
-struct Msgd {
+// --- running the children ------------------------------------------------------------------
+
+std::atomic<bool> g_logged{false};
+
+struct Reader {
   pid_t pid = -1;
-  int control = -1;
-  int port = 0;
-};
-
-// Starts the stand-in on a free loopback port; its output is read and thrown away.
-Msgd startMsgd() {
-  int in[2], out[2];
-  if (pipe(in) != 0 || pipe(out) != 0) abort();
-  Msgd msgd;
-  msgd.pid = fork();
-  if (msgd.pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(out[1], 2);
-    close(in[1]);
-    close(out[0]);
-    execl(TOBREL_MSGD_PROGRAM, TOBREL_MSGD_PROGRAM, "--port", "0", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(in[0]);
-  close(out[1]);
-  msgd.control = in[1];
-  std::string first;
-  char c;
-  while (read(out[0], &c, 1) == 1 && c != '\n') first += c;
-  const size_t colon = first.rfind(':');
-  if (first.rfind("listening on ", 0) != 0 || colon == std::string::npos) {
-    fprintf(stderr, "msgd did not start: %s\n", first.c_str());
-    exit(1);
-  }
-  msgd.port = atoi(first.c_str() + colon + 1);
-  const int drain = out[0];
-  std::thread([drain] {
-    char buffer[65536];
-    while (read(drain, buffer, sizeof buffer) > 0) {
-    }
-  }).detach();
-  return msgd;
-}
-
-void writeAll(int fd, const std::string& text) {
-  size_t at = 0;
-  while (at < text.size()) {
-    const ssize_t n = write(fd, text.data() + at, text.size() - at);
-    if (n <= 0) abort();
-    at += static_cast<size_t>(n);
-  }
-}
-
-// Asks the stand-in for `events` button presses on its newest connection, from a thread, so
-// it can produce them as fast as the reader takes them.
-std::thread pressButtons(const Msgd& msgd, int events) {
-  const int control = msgd.control;
-  return std::thread([control, events] {
-    std::string lines;
-    for (int i = 0; i < events; ++i) lines += "button last SIMPLE\n";
-    writeAll(control, lines);
-  });
-}
-
-double perSecond(int events, Clock::duration elapsed) {
-  return events / std::chrono::duration<double>(elapsed).count();
-}
-
-// The plain client: connects, is granted, then reads frames until `events` presses arrived.
-double rawRate(const Msgd& msgd, int events) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(msgd.port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) abort();
-  NuskMsg start;
-  start.set_id("bench-start");
-  start.mutable_interactivemode()->set_action(InteractiveMode::START);
-  start.mutable_interactivemode()->set_interactiveid("bench-interactive");
-  std::string frame;
-  tobrel::frame::appendFrame(start, &frame);
-  writeAll(fd, frame);
-  tobrel::frame::Reader reader;
-  std::string payload;
-  char buffer[65536];
-  auto nextFrame = [&]() {
-    while (reader.next(&payload) != tobrel::frame::Reader::Result::kFrame) {
-      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-      if (n <= 0) abort();
-      reader.feed(buffer, static_cast<size_t>(n));
-    }
-    NuskMsg msg;
-    tobrel::frame::parsePayload(payload.data(), payload.size(), &msg);
-    return msg;
-  };
-  nextFrame();  // the grant: the stand-in knows this connection now
-  const Clock::time_point begin = Clock::now();
-  std::thread presser = pressButtons(msgd, events);
-  int got = 0;
-  while (got < events) got += nextFrame().has_buttoncallback() ? 1 : 0;
-  const Clock::duration elapsed = Clock::now() - begin;
-  presser.join();
-  close(fd);
-  return perSecond(events, elapsed);
-}
-
-// The app child, with its syslog read and thrown away until the child ends.
-struct AppChild {
-  pid_t pid = -1;
-  int ready = -1;
-  int logSocket = -1;  // the child's /dev/log, read and discarded here
+  int result = -1;  // the child's report pipe
+  int logSocket = -1;
+  int ended = -1;
   std::thread drain;
-  ~AppChild() {
-    if (drain.joinable()) drain.join();
-    if (logSocket != -1) close(logSocket);
-  }
 };
 
-void startApp(const Msgd& msgd, int events, AppChild* child) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) abort();
-  child->logSocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  const int logFd = child->logSocket;
-  int ended[2];
-  if (pipe(ended) != 0) abort();
-  child->pid = fork();
-  if (child->pid == 0) {
-    close(pipeFds[0]);
+enum class Kind { kYardstick, kApp, kAppWithoutDebugSyslog };
+
+// Forks a reader of `events` (0: idle). The app child gets its private /dev/log, drained here.
+Reader startReader(Kind kind, int port, int events) {
+  Reader r;
+  int result[2], ended[2];
+  if (pipe2(result, O_CLOEXEC) != 0 || pipe2(ended, O_CLOEXEC) != 0) abort();
+  r.logSocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  fflush(nullptr);
+  r.pid = fork();
+  if (r.pid == 0) {
+    close(result[0]);
     close(ended[0]);
-    readyFd = pipeFds[1];
+    if (kind == Kind::kYardstick) _exit(runYardstick(port, events, result[1]));
     std::string error;
-    if (!tobrel_test::enterPrivateDevLog(logFd, &error)) fprintf(stderr, "%s: its log goes to the console\n", error.c_str());
-    // The app's standard-error echo is not shown.
+    if (!tobrel_test::enterPrivateDevLog(r.logSocket, &error)) {
+      fprintf(stderr, "%s: the app's log goes to the console\n", error.c_str());
+    }
     const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);
-    _exit(runApp(msgd.port, events));
+    dup2(null, 2);  // the app's standard-error echo is not shown
+    _exit(runApp(port, events, result[1], kind == Kind::kApp));
   }
-  close(pipeFds[1]);
+  close(result[1]);
   close(ended[1]);
-  child->ready = pipeFds[0];
-  // Reads the log socket until the child's end of `ended` closes with the child.
-  const int endFd = ended[0];
-  child->drain = std::thread([logFd, endFd] {
+  r.result = result[0];
+  const int logFd = r.logSocket, endFd = ended[0];
+  r.drain = std::thread([logFd, endFd] {
     char buffer[8192];
     for (;;) {
       pollfd entries[2] = {{logFd, POLLIN, 0}, {endFd, POLLIN, 0}};
       poll(entries, 2, -1);
-      while (recv(logFd, buffer, sizeof buffer, 0) > 0) syslogCaptured = true;
+      while (recv(logFd, buffer, sizeof buffer, 0) > 0) g_logged = true;
       if (entries[1].revents != 0) break;
     }
-    close(endFd);
   });
+  r.ended = endFd;
+  return r;
 }
 
-bool waitReady(int ready) {
-  char c;
-  const bool ok = read(ready, &c, 1) == 1;
-  close(ready);
-  return ok;
+double waitReport(const Reader& r) {
+  double elapsed = -1;
+  if (read(r.result, &elapsed, sizeof elapsed) != sizeof elapsed) return -1;
+  return elapsed;
 }
 
-double appRate(const Msgd& msgd, int events) {
-  AppChild app;
-  startApp(msgd, events, &app);
-  if (!waitReady(app.ready)) abort();
+void stopReader(Reader* r, bool kill_) {
+  if (kill_) kill(r->pid, SIGKILL);
+  int status = 0;
+  waitpid(r->pid, &status, 0);
+  if (!kill_ && (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) fprintf(stderr, "reader ended badly (%d)\n", status);
+  r->drain.join();
+  close(r->ended);
+  close(r->logSocket);
+  close(r->result);
+}
+
+double eventRate(Producer& producer, const std::string& frames, Kind kind, int events) {
+  std::thread serving = producer.serve(frames);
+  Reader r = startReader(kind, producer.port(), events);
+  const double elapsed = waitReport(r);
+  stopReader(&r, false);
+  serving.join();
+  return elapsed > 0 ? (events - 1) / elapsed : 0;
+}
+
+// Nanoseconds on a CPU of `pid` so far (its schedstat), or -1.
+long long cpuNanoseconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+  long long ns = -1;
+  in >> ns;
+  return ns;
+}
+
+double idlePercent(Producer& producer, Kind kind, int idleSeconds) {
+  static const std::string kNothing;
+  std::thread serving = producer.serve(kNothing);
+  Reader r = startReader(kind, producer.port(), 0);
+  waitReport(r);  // connected and granted
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const long long before = cpuNanoseconds(r.pid);
   const Clock::time_point begin = Clock::now();
-  std::thread presser = pressButtons(msgd, events);
-  int status;
-  waitpid(app.pid, &status, 0);
-  const Clock::duration elapsed = Clock::now() - begin;
-  presser.join();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fprintf(stderr, "app child ended badly (%d)\n", status);
-  return perSecond(events, elapsed);
-}
-
-// utime + stime of `pid`, in clock ticks.
-long cpuTicks(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) utime = atol(field.c_str());
-    if (i == 15) stime = atol(field.c_str());
-  }
-  return utime + stime;
-}
-
-double idleCpuPercent(const Msgd& msgd, int seconds) {
-  AppChild app;
-  startApp(msgd, 0, &app);
-  if (!waitReady(app.ready)) abort();
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const long before = cpuTicks(app.pid);
-  const Clock::time_point begin = Clock::now();
-  std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  const long after = cpuTicks(app.pid);
-  const double wall = std::chrono::duration<double>(Clock::now() - begin).count();
-  kill(app.pid, SIGKILL);
-  waitpid(app.pid, nullptr, 0);
-  return 100.0 * (after - before) / sysconf(_SC_CLK_TCK) / wall;
+  std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+  const long long after = cpuNanoseconds(r.pid);
+  const double wall = seconds(Clock::now() - begin);
+  stopReader(&r, true);
+  serving.join();
+  return 100.0 * static_cast<double>(after - before) / 1e9 / wall;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int events = argc > 1 ? atoi(argv[1]) : 20000;
-  const int idleSeconds = argc > 2 ? atoi(argv[2]) : 10;
+  const int events = argc > 1 ? atoi(argv[1]) : 200000;
+  const int idleSeconds = argc > 2 ? atoi(argv[2]) : 5;
+  if (events < 2 || idleSeconds < 1) {
+    fprintf(stderr, "usage: %s [EVENTS >= 2] [IDLE_SECONDS >= 1]\n", argv[0]);
+    return 2;
+  }
   signal(SIGPIPE, SIG_IGN);
-  Msgd msgd = startMsgd();
-  const double raw = rawRate(msgd, events);
-  const double app = appRate(msgd, events);
-  const double idle = idleCpuPercent(msgd, idleSeconds);
-  printf("link_bench: %d button events from the message-daemon stand-in\n", events);
-  printf("  plain C++ client reads      %10.0f events/s\n", raw);
-  printf("  app script listener gets    %10.0f events/s  (%.0f%% of the raw rate; target >= 30%%)\n", app,
-         100.0 * app / raw);
-  printf("  app log sink                %s\n", syslogCaptured ? "a /dev/log of the benchmark's own" : "the console (no /dev/log)");
-  printf("  idle connected app          %10.2f%% of one core over %d s (target < 2%%)\n", idle, idleSeconds);
-  close(msgd.control);
-  waitpid(msgd.pid, nullptr, 0);
+  Producer producer;
+  const std::string frames = buttonFrames(events);
+  const double yardstick = eventRate(producer, frames, Kind::kYardstick, events);
+  const double app = eventRate(producer, frames, Kind::kApp, events);
+  const double appQuiet = eventRate(producer, frames, Kind::kAppWithoutDebugSyslog, events);
+  const double yardstickIdle = idlePercent(producer, Kind::kYardstick, idleSeconds);
+  const double appIdle = idlePercent(producer, Kind::kApp, idleSeconds);
+  printf("link_bench: %d button events of %zu bytes each, written as fast as the socket takes them\n", events,
+         frames.size() / static_cast<size_t>(events));
+  printf("  yardstick reader (1 ms wait, one frame a pass)  %10.0f events/s\n", yardstick);
+  printf("  app child, one script listener                  %10.0f events/s\n", app);
+  printf("  ratio app / yardstick                           %10.1f%%  (target >= 30%%)\n", 100.0 * app / yardstick);
+  printf("  the same app, DEBUG lines kept out of syslog    %10.0f events/s  (%.1f%%; where the time goes)\n",
+         appQuiet, 100.0 * appQuiet / yardstick);
+  printf("  idle CPU, yardstick pattern alone               %10.2f%% of one core over %d s\n", yardstickIdle,
+         idleSeconds);
+  printf("  idle CPU, connected app                         %10.2f%% of one core over %d s\n", appIdle, idleSeconds);
+  printf("  ratio app / yardstick, idle                     %10.2f   (target <= 1.25)\n",
+         yardstickIdle > 0 ? appIdle / yardstickIdle : 0.0);
+  printf("  app log sink                                    %s\n",
+         g_logged ? "a /dev/log of the benchmark's own" : "none seen (the console?)");
   return 0;
 }
