@@ -41,10 +41,23 @@ const Module kModules[] = {
 };
 const int kModuleCount = sizeof kModules / sizeof kModules[0];
 
+// The wrappers' only plain C strings are their in-strings (out-strings are char**); libdbus ends
+// the calling program on one that is not valid UTF-8. NULL travels as the empty string.
+bool validText(const char* text) { return text == NULL || g_utf8_validate(text, -1, NULL); }
+template <typename T>
+bool validText(T) {
+  return true;
+}
+
 // One blocking call. `args` is the whole in-list and out-list, each closed by G_TYPE_INVALID.
-// A failure is printed with `failure` (nothing when it is NULL) and the error is freed.
+// A failure is printed with `failure` (nothing when it is NULL) and the error is freed. A string
+// that is not valid UTF-8 fails the call before anything is sent.
 template <typename... Args>
 bool call(DBusGProxy* proxy, const char* failure, const char* method, Args... args) {
+  if (!(validText(args) && ...)) {
+    if (failure != NULL) g_print("%s: %s\n", failure, "invalid UTF-8 argument");
+    return false;
+  }
   GError* error = NULL;
   if (dbus_g_proxy_call(proxy, method, &error, args...)) return true;
   if (failure != NULL) {

@@ -4,6 +4,7 @@
 #include "asr.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -12,6 +13,7 @@
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/soundcard.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -32,6 +34,7 @@ namespace {
 const char kGroup[] = "asr";
 constexpr size_t kCaptureBytes = 2048;  // 128 ms at 16000 samples a second
 constexpr long kWaitMicroseconds = 2000;
+constexpr off_t kMaxGrammarFile = 1 << 20;
 
 // The texts come from the server as it sent them; D-Bus takes only UTF-8 and ends the process
 // on anything else, so invalid sequences become U+FFFD. Valid text goes out unchanged.
@@ -106,15 +109,33 @@ bool connectBlocking(int sock, const struct sockaddr_in &address) {
   return error == 0;
 }
 
+// Any client may name any path: only a regular file of at most kMaxGrammarFile bytes is read. The
+// open must not block (a FIFO) nor hand the descriptor to an utterance's player.
 bool readGrammarFile(const char *filename, std::string *text) {
-  FILE *file = fopen(filename, "r");
-  if (file == nullptr) return false;
+  const int fd = open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat file;
+  bool fits = fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && file.st_size <= kMaxGrammarFile;
   char block[100];
-  size_t n;
-  // A read error ends the text like the end of the file.
-  while ((n = fread(block, 1, sizeof block, file)) > 0) text->append(block, n);
-  fclose(file);
-  return true;
+  // A read error ends the text like the end of the file; a file that grew past the limit while
+  // it was read is refused like one that was too long from the start.
+  while (fits) {
+    const ssize_t n = read(fd, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text->append(block, static_cast<size_t>(n));
+    fits = text->size() <= static_cast<size_t>(kMaxGrammarFile);
+  }
+  close(fd);
+  return fits;
+}
+
+// A frame that could not go out in time leaves the stream cut inside a frame, to a server that
+// is not reading: the connection is ended here, so that the pump finds it lost at once.
+void sendToServer(VoiceObject *self, const AsrMsg &message) {
+  if (sendAsrMsg(self->asr_socket, message) != 0 && errno == ETIMEDOUT) {
+    shutdown(self->asr_socket, SHUT_RDWR);
+  }
 }
 
 }  // namespace
@@ -255,7 +276,7 @@ int asrStartSession(VoiceObject *self, const char *uid, const char *grammar, con
     message.set_grammar(asrGrammarText(grammar, lang));
   }
   // A failed send shows up later, when the pump finds the connection gone.
-  (void)sendAsrMsg(self->asr_socket, message);
+  sendToServer(self, message);
 
   self->asr_idle_id = g_idle_add(asrAudioCallback, self);
   return 0;
@@ -292,7 +313,7 @@ gboolean asrAudioCallback(gpointer data) {
   } else {
     AsrMsg audio;
     audio.set_audio(asrDecimate(captured, sizeof captured));
-    (void)sendAsrMsg(self->asr_socket, audio);
+    sendToServer(self, audio);
     const int wait = asrWaitSocket(self);
     if (wait == 1) return TRUE;
     if (wait == -1) {

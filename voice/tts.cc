@@ -76,6 +76,13 @@ int ttsPlay(VoiceObject *voice, const char *id, const char *text, const char *la
 
   fflush(nullptr);
   const pid_t pid = fork();
+  if (pid == 0) {
+    // A recognition session may be open: its connection and the capture device stay the
+    // parent's alone, or they would stay open for the whole utterance, after asr_stop too, and
+    // a device that allows one open at a time would refuse the next session.
+    if (voice->asr_socket != 0) close(voice->asr_socket);
+    if (voice->audio_fd != 0) close(voice->audio_fd);
+  }
   g_debug("TTS FORK ##### id:%d", pid);
   if (pid < 0) {
     // Keep pid 0: a -1 here would make every later speak "busy" and a stop signal everyone.

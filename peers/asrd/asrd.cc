@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <getopt.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "asr-message.pb.h"
 
@@ -28,10 +30,17 @@ const char kUsage[] =
     "  --port=N          listen on N (default 0: any free port, printed)\n"
     "  --answer=MODE     ok (default), nomatch, nocode (a response without code), empty\n"
     "                    (a frame of length 0), never, close, malformed (a response cut short),\n"
-    "                    oversize (a length above 1 MiB)\n"
+    "                    oversize (a length above 1 MiB), cutlength (two bytes of a length and\n"
+    "                    nothing more), cutbody (a length of 100 and two bytes of the body); after\n"
+    "                    the last two the connection stays open\n"
     "  --after=N         answer after N audio frames (default 1)\n"
     "  --words=TEXT  --semantic=TEXT  --score=N   fields of the answer, each sent only when given\n"
-    "  --split           write the answer in pieces: 1 byte, 3 bytes, then the rest\n"
+    "  --split           write the answer in pieces: 1 byte, 3 bytes, then the rest, each piece\n"
+    "                    after one more frame from the client (an empty frame will do), so that\n"
+    "                    the client can tell that each piece arrived on its own\n"
+    "  --no-read         read nothing from a connection (its receive buffer as small as the\n"
+    "                    system allows) until the client closes it; once the buffers are full,\n"
+    "                    that close may never arrive\n"
     "  --audio-out=FILE  append every audio payload received to FILE\n";
 
 struct Options {
@@ -42,6 +51,7 @@ struct Options {
   const char *semantic = nullptr;
   const char *score = nullptr;
   bool split = false;
+  bool noRead = false;
   const char *audioOut = nullptr;
 };
 
@@ -90,6 +100,8 @@ std::string answerFrame(const Options &options) {
   const std::string &mode = options.answer;
   if (mode == "empty") return header(0);
   if (mode == "oversize") return header((1u << 20) + 1) + std::string(16, 'x');
+  if (mode == "cutlength") return header(100).substr(0, 2);
+  if (mode == "cutbody") return header(100) + "\x1a\x62";
   auto *response = message.mutable_response();
   if (mode != "nocode") {
     response->set_code(mode == "nomatch" ? net::zolvek::asr::message::NOMATCH
@@ -104,17 +116,26 @@ std::string answerFrame(const Options &options) {
   return header(static_cast<uint32_t>(payload.size())) + payload;
 }
 
-bool sendAnswer(int fd, const Options &options) {
+// The answer as the pieces to write, the first at once and each other one after a further frame
+// from the client.
+std::vector<std::string> answerPieces(const Options &options) {
   const std::string frame = answerFrame(options);
-  if (!options.split) return writeAll(fd, frame.data(), frame.size());
+  if (!options.split) return {frame};
+  std::vector<std::string> pieces;
   size_t at = 0;
   for (size_t piece : {size_t{1}, size_t{3}, frame.size()}) {
     piece = std::min(piece, frame.size() - at);
-    if (!writeAll(fd, frame.data() + at, piece)) return false;
+    if (piece > 0) pieces.push_back(frame.substr(at, piece));
     at += piece;
-    usleep(20000);  // lets each piece arrive on its own
   }
-  return true;
+  return pieces;
+}
+
+// Waits, reading nothing, until the client has closed the connection.
+void waitForClose(int fd) {
+  struct pollfd closed = {fd, POLLRDHUP, 0};
+  while (poll(&closed, 1, -1) < 0 && errno == EINTR) {
+  }
 }
 
 std::string hex(const std::string &bytes) {
@@ -133,8 +154,10 @@ void serve(int client, const Options &options, int index) {
   bool answered = false;
   FILE *audioOut = options.audioOut != nullptr ? fopen(options.audioOut, "ab") : nullptr;
   std::string payload;
+  std::vector<std::string> pieces;  // of the answer, still to be written
 
-  while (readFrame(client, &payload)) {
+  if (options.noRead) waitForClose(client);
+  while (!options.noRead && readFrame(client, &payload)) {
     AsrMsg message;
     if (!message.ParseFromString(payload)) ++others;
     if (message.has_grammar()) {
@@ -146,10 +169,12 @@ void serve(int client, const Options &options, int index) {
       audioBytes += static_cast<long>(message.audio().size());
       if (audioOut != nullptr) fwrite(message.audio().data(), 1, message.audio().size(), audioOut);
     }
-    if (!answered && frames >= options.after && options.answer != "never") {
+    if (!pieces.empty() || (!answered && frames >= options.after && options.answer != "never")) {
+      if (!answered && options.answer == "close") break;
+      if (!answered) pieces = answerPieces(options);
       answered = true;
-      if (options.answer == "close") break;
-      if (!sendAnswer(client, options)) break;
+      if (!writeAll(client, pieces.front().data(), pieces.front().size())) break;
+      pieces.erase(pieces.begin());
     }
   }
   if (audioOut != nullptr) fclose(audioOut);
@@ -168,6 +193,7 @@ int main(int argc, char **argv) {
       {"after", required_argument, nullptr, 'n'},    {"words", required_argument, nullptr, 'w'},
       {"semantic", required_argument, nullptr, 's'}, {"score", required_argument, nullptr, 'c'},
       {"split", no_argument, nullptr, 'x'},          {"audio-out", required_argument, nullptr, 'o'},
+      {"no-read", no_argument, nullptr, 'r'},
       {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0}};
   int c;
   while ((c = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
@@ -179,13 +205,15 @@ int main(int argc, char **argv) {
       case 's': options.semantic = optarg; break;
       case 'c': options.score = optarg; break;
       case 'x': options.split = true; break;
+      case 'r': options.noRead = true; break;
       case 'o': options.audioOut = optarg; break;
       case 'h': fputs(kUsage, stdout); return 0;
       default: fputs(kUsage, stderr); return 2;
     }
   }
-  static const char *const kModes[] = {"ok",    "nomatch", "nocode",    "empty",
-                                       "never", "close",   "malformed", "oversize"};
+  static const char *const kModes[] = {"ok",        "nomatch",  "nocode",    "empty",
+                                       "never",     "close",    "malformed", "oversize",
+                                       "cutlength", "cutbody"};
   bool known = false;
   for (const char *mode : kModes) known = known || options.answer == mode;
   if (!known || optind != argc) {
@@ -197,6 +225,9 @@ int main(int argc, char **argv) {
   const int listener = socket(AF_INET, SOCK_STREAM, 0);
   const int on = 1;
   setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  // Set before listen, so that every connection starts with it (and its window stays small).
+  const int smallest = 1;
+  if (options.noRead) setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
   struct sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

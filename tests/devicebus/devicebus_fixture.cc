@@ -3,6 +3,7 @@
 
 #include <dbus/dbus-glib-lowlevel.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 std::vector<std::string> openBusPolicy() { return {BUS_POLICY}; }
@@ -66,4 +67,17 @@ std::string capturedStdout(const std::function<void()>& body) {
   body();
   fflush(stdout);
   return testing::internal::GetCapturedStdout();
+}
+
+std::map<std::string, std::string> exportedSymbols(const std::string& nm, const std::string& library) {
+  std::map<std::string, std::string> exported;
+  FILE* listing = popen((nm + " -D --defined-only '" + library + "'").c_str(), "r");
+  if (listing == nullptr) return exported;
+  char line[512];
+  while (fgets(line, sizeof line, listing) != nullptr) {
+    char address[64], type[8], name[256];
+    if (sscanf(line, "%63s %7s %255s", address, type, name) == 3) exported[name] = type;
+  }
+  if (pclose(listing) != 0) exported.clear();
+  return exported;
 }

@@ -7,6 +7,7 @@
 #include <glib.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,5 +34,9 @@ extern const ModuleNames kModuleNames[15];
 
 // Runs `body` and returns what it wrote on standard output.
 std::string capturedStdout(const std::function<void()>& body);
+
+// The names that `library` exports (nm -D --defined-only, nm at `nm`), each with its nm type
+// letter ("T" for a function); empty when nm fails.
+std::map<std::string, std::string> exportedSymbols(const std::string& nm, const std::string& library);
 
 #endif

@@ -156,17 +156,11 @@ TEST(ExportedSymbols, AreExactlyTheLibrarysFunctions) {
       "dockLedLight", "dockLedFade", "dockLedPulse", "dockMove",
   };
   ASSERT_EQ(expected.size(), 58u);
-  FILE* nm = popen(NM_PATH " -D --defined-only " DEVICEBUS_LIBRARY, "r");
-  ASSERT_NE(nm, nullptr);
   std::set<std::string> exported;
-  char line[512];
-  while (fgets(line, sizeof line, nm) != nullptr) {
-    char address[64], type[8], name[256];
-    if (sscanf(line, "%63s %7s %255s", address, type, name) != 3) continue;
+  for (const auto& [name, type] : exportedSymbols(NM_PATH, DEVICEBUS_LIBRARY)) {
     exported.insert(name);
-    EXPECT_STREQ(type, "T") << name << " is exported but is no function";
+    EXPECT_EQ(type, "T") << name << " is exported but is no function";
   }
-  EXPECT_EQ(pclose(nm), 0);
   EXPECT_EQ(exported, expected);
 }
 

@@ -39,6 +39,7 @@ class RealVoiceDaemon : public testing::Test {
     voice.env = {"TOBREL_VOICE_CONF=" + dir_.path() + "/voice.conf", "TTS_STUB_DIR=" + dir_.path(),
                  "PATH=" + std::string(TTS_STUB_BIN) + ":" + getenv("PATH"), "G_DEBUG"};
     voice.outputToFile = true;
+    voice.discardSyslog = true;  // not the console, which is where syslog goes without a daemon
     voice_ = tobrel_test::Process::start({VOICE_BINARY}, voice);
     ASSERT_TRUE(waitForOwner()) << voice_->output();
     ASSERT_TRUE(dbus_load_proxy(&proxy_, 3, connection_));

@@ -51,7 +51,14 @@ bool InstalledLibrary::buildProgram(const std::string& compiler, const std::stri
 }
 
 std::string InstalledLibrary::run(const std::string& exe, int* status) const {
-  return runShell("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 '" + exe + "'", status);
+  RunOptions options;
+  options.outputToFile = true;
+  options.env = {"ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
+  // A program that logs reaches a sink of the test's own, not the console.
+  options.discardSyslog = true;
+  const RunResult r = runProgram({exe}, options);
+  if (status != nullptr) *status = r.exited ? r.exitCode : -1;
+  return r.out;
 }
 
 std::string InstalledLibrary::linkedCopy(const std::string& exe, const std::string& library) const {

@@ -1,9 +1,11 @@
 // Speech recognition through the real daemon on a private bus: a GDBus client starts and stops
 // sessions, asrd stands in for the recognition servers, and a file of mu-law bytes stands in
 // for the microphone.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -154,6 +156,11 @@ TEST_F(AsrDaemonTest, GrammarsFromStringsAndFiles) {
   tobrel_test::writeFile(file, content);
   const std::string empty = dir.path() + "/empty.abnf";
   tobrel_test::writeFile(empty, "");
+  const std::string largest = dir.path() + "/largest.abnf";
+  std::string oneMiB(1 << 20, 'w');
+  oneMiB[0] = '#';
+  oneMiB.back() = ';';
+  tobrel_test::writeFile(largest, oneMiB);
 
   struct Case {
     const char *what;
@@ -167,6 +174,7 @@ TEST_F(AsrDaemonTest, GrammarsFromStringsAndFiles) {
       {"empty string", [&] { return startString("u", "", "en"); }, abnf("en", "")},
       {"file", [&] { return startFile("u", file); }, content},
       {"empty file", [&] { return startFile("u", empty); }, ""},
+      {"file of the largest size taken", [&] { return startFile("u", largest); }, oneMiB},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -252,12 +260,22 @@ TEST_F(AsrDaemonTest, FailedStartsAnswerAnErrorAndSignalCancel) {
   tobrel_test::writeFile(regular, "x");
   const std::string missingDevice = dir.path() + "/no-device";
   const std::string missingGrammar = dir.path() + "/no-grammar.abnf";
+  // Any client may name any path: only a regular file of at most 1 MiB is read, and nothing
+  // may block or exhaust the daemon on the way.
+  const std::string fifo = dir.path() + "/grammar.fifo";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  const std::string tooLong = dir.path() + "/long.abnf";
+  tobrel_test::writeFile(tooLong, std::string((1 << 20) + 1, 'w'));
   const Case cases[] = {
       {"no server", false, nullptr, nullptr, "asr server connection FAIL", false},
       {"no device", true, missingDevice.c_str(), nullptr, "asr server cant open /dev/audio", true},
       {"not a sound device", true, regular.c_str(), nullptr,
        "asr server cant set /dev/audio parameters", true},
       {"no grammar file", true, nullptr, missingGrammar.c_str(), "asr server can't open", true},
+      {"grammar from a device", true, nullptr, "/dev/zero", "asr server can't open /dev/zero", true},
+      {"grammar from a FIFO", true, nullptr, fifo.c_str(), "asr server can't open", true},
+      {"grammar from a folder", true, nullptr, "/", "asr server can't open /\n", true},
+      {"grammar file over 1 MiB", true, nullptr, tooLong.c_str(), "asr server can't open", true},
   };
   startBus();
   for (const Case &c : cases) {
@@ -285,6 +303,50 @@ TEST_F(AsrDaemonTest, FailedStartsAnswerAnErrorAndSignalCancel) {
     }
     pump(100);
     EXPECT_EQ(1u, asrEvents().size());
+    run->stop();
+  }
+}
+
+// A stalled server must not freeze the daemon, which serves every client of the device: a frame
+// whose rest does not come, or a server that takes nothing, loses the session after the
+// deadline (shortened here) while the server still holds the connection.
+TEST_F(AsrDaemonTest, AStalledServerLosesTheSessionAndTheDaemonGoesOn) {
+  struct Case {
+    const char *server;
+    bool reads;  // the server reads, and so sees the daemon close the connection
+    const char *logged;
+  };
+  const Case cases[] = {
+      {"--answer=cutlength", true, "Failed to receive bytes from server: Connection timed out"},
+      {"--answer=cutbody", true,
+       "Failed to receive bytes message from server: Connection timed out"},
+      {"--no-read", false, "send failed: Connection timed out"},
+  };
+  // More than the connection's buffers hold, so that a server that takes nothing stalls the
+  // grammar's send at once.
+  const std::string big(8 << 20, 'g');
+  startBus();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.server);
+    AsrdProcess server({c.server});
+    writeAsrConf(server.port(), {"127.0.0.1"});
+    RunOptions options = asrOptions();
+    options.env.push_back("TOBREL_VOICE_FRAME_DEADLINE_MS=200");
+    options.env.push_back("TOBREL_VOICE_SEND_DEADLINE_MS=200");
+    std::unique_ptr<Process> run;
+    ASSERT_TRUE(startDaemon(run, options));
+    signals.clear();
+    const Reply reply = startString("u-stall", c.reads ? "a" : big.c_str());
+    EXPECT_TRUE(reply.ok && reply.result) << reply.error;
+    EXPECT_EQ("('u-stall', '<nomatch>', 'connection lost', 2)", waitForEvent()) << run->output();
+    EXPECT_NE(std::string::npos, run->output().find(c.logged)) << run->output();
+    // The daemon ended the connection; the server never did.
+    if (c.reads) {
+      const std::string session = server.nextSession();
+      EXPECT_EQ("1", sessionField(session, "answered")) << session;
+    }
+    const Reply stopped = stop();
+    EXPECT_TRUE(stopped.ok && stopped.result);
     run->stop();
   }
 }
@@ -370,6 +432,16 @@ class AsrWithSpeechTest : public AsrDaemonTest {
   Reply speak(const char *id) {
     return call("tts_speak", g_variant_new("(sssi)", id, "Bonjour", "fr", 0));
   }
+  // A session open, then an utterance that holds in its player: its child is forked while the
+  // session's connection is open.
+  void speakDuringASession(int asrPort, const char *uid, const char *id) {
+    startAll(asrPort);
+    const Reply started = startString(uid, "a");
+    ASSERT_TRUE(started.ok) << started.error;
+    hold();
+    ASSERT_TRUE(speak(id).ok);
+    ASSERT_TRUE(playing());
+  }
   void TearDown() override {
     release();
     AsrDaemonTest::TearDown();
@@ -402,13 +474,7 @@ TEST_F(AsrWithSpeechTest, AnUtteranceEndsWhileARecognitionGoesOn) {
 
 TEST_F(AsrWithSpeechTest, StoppingARecognitionDuringAnUtteranceClosesItsConnectionAtOnce) {
   AsrdProcess server({"--answer=never"});
-  startAll(server.port());
-  const Reply started = startString("u-s", "a");
-  ASSERT_TRUE(started.ok) << started.error;
-  // The utterance's child is forked while the session's connection is open.
-  hold();
-  ASSERT_TRUE(speak("id-s").ok);
-  ASSERT_TRUE(playing());
+  ASSERT_NO_FATAL_FAILURE(speakDuringASession(server.port(), "u-s", "id-s"));
   pump(300);
   EXPECT_TRUE(stop().result);
   // The server sees the end of the session while the utterance still plays.
@@ -419,6 +485,56 @@ TEST_F(AsrWithSpeechTest, StoppingARecognitionDuringAnUtteranceClosesItsConnecti
   ASSERT_TRUE(waitForSignals("tts_event", 1, 5000));
   pump(200);
   EXPECT_TRUE(asrEvents().empty());
+}
+
+namespace {
+
+// The inode of the TCP connection to `port` on 127.0.0.1, from /proc/net/tcp; 0 when none.
+unsigned long connectionTo(int port) {
+  char wanted[16];
+  snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+  for (const std::string &line : tobrel_test::lines(tobrel_test::readFile("/proc/net/tcp"))) {
+    char local[64], remote[64];
+    unsigned long inode = 0;
+    if (sscanf(line.c_str(), "%*s %63s %63s %*s %*s %*s %*s %*s %*s %lu", local, remote, &inode) ==
+            3 &&
+        std::string(remote) == wanted)
+      return inode;
+  }
+  return 0;
+}
+
+// What the open descriptors of a process point at.
+std::vector<std::string> openFiles(pid_t pid) {
+  std::vector<std::string> targets;
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (const std::string &fd : tobrel_test::lines(tobrel_test::runShell("ls " + fds))) {
+    char target[512] = {};
+    if (readlink((fds + "/" + fd).c_str(), target, sizeof target - 1) > 0) targets.push_back(target);
+  }
+  return targets;
+}
+
+}  // namespace
+
+TEST_F(AsrWithSpeechTest, TheUtterancesChildHoldsNeitherTheConnectionNorTheDevice) {
+  AsrdProcess server({"--answer=never"});
+  ASSERT_NO_FATAL_FAILURE(speakDuringASession(server.port(), "u-fd", "id-fd"));
+  const unsigned long connection = connectionTo(server.port());
+  ASSERT_NE(0u, connection);
+  const std::string socket = "socket:[" + std::to_string(connection) + "]";
+  // The daemon holds both; its child, which only speaks, must hold neither.
+  const std::vector<std::string> daemonFiles = openFiles(daemon->pid());
+  EXPECT_NE(std::count(daemonFiles.begin(), daemonFiles.end(), socket), 0);
+  EXPECT_NE(std::count(daemonFiles.begin(), daemonFiles.end(), capturePath()), 0);
+  const std::vector<pid_t> children = tobrel_test::childrenOf(daemon->pid());
+  ASSERT_EQ(1u, children.size());
+  const std::vector<std::string> childFiles = openFiles(children.front());
+  EXPECT_EQ(std::count(childFiles.begin(), childFiles.end(), socket), 0);
+  EXPECT_EQ(std::count(childFiles.begin(), childFiles.end(), capturePath()), 0);
+  EXPECT_TRUE(stop().result);
+  release();
+  ASSERT_TRUE(waitForSignals("tts_event", 1, 5000));
 }
 
 TEST_F(AsrDaemonTest, TextThatIsNotUtf8IsMadeValidBeforeItGoesOnTheBus) {

@@ -5,7 +5,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <linux/tcp.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/soundcard.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -78,6 +81,41 @@ struct SocketPair {
     ASSERT_EQ(static_cast<ssize_t>(bytes.size()), ::write(theirs, bytes.data(), bytes.size()));
   }
 };
+
+// Bytes that have arrived on a socket (or pipe) and are not read yet.
+int queued(int fd) {
+  int n = -1;
+  return ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
+}
+
+// Waits up to 5 s for `condition`; whether it came true.
+template <typename Condition>
+bool eventually(Condition condition) {
+  for (int i = 0; i < 5000; ++i) {
+    if (condition()) return true;
+    usleep(1000);
+  }
+  return condition();
+}
+
+// The link's deadlines for one test.
+class LinkDeadlines {
+ public:
+  LinkDeadlines(int frameMs, int sendMs) : deadlines_{frameMs, sendMs} {
+    setAsrLinkDeadlines(&deadlines_);
+  }
+  ~LinkDeadlines() { setAsrLinkDeadlines(nullptr); }
+
+ private:
+  AsrLinkDeadlines deadlines_;
+};
+
+// A bound on how long a call under test may block, so that a call that would block for ever
+// fails (with EAGAIN) instead of hanging the test.
+void limitBlocking(int fd, int option, long seconds) {
+  struct timeval limit = {seconds, 0};
+  ASSERT_EQ(0, setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit));
+}
 
 std::string beLength(uint32_t n) {
   const char bytes[4] = {static_cast<char>(n >> 24), static_cast<char>(n >> 16),
@@ -168,19 +206,24 @@ TEST(AsrFrame, IncompletePayloadIsUsedAsFarAsDecoded) {
 
 TEST(AsrReceive, AssemblesAFrameThatArrivesInPieces) {
   SocketPair pair;
+  const LinkDeadlines generous(30000, 30000);
   const std::string frame = asrframe::encode(answer("oui", "<r>yes</r>", 42));
+  // One byte, then three: the length arrives split, and the body in two parts. Each piece is
+  // written only once the reader has taken the one before, so each lands on its own.
+  const size_t cuts[] = {0, 1, 4, 9, frame.size()};
+  size_t readAlone = 0;
   std::thread writer([&] {
-    // One byte, then three: the length arrives split, and the body in two parts.
-    const size_t cuts[] = {0, 1, 4, 9, frame.size()};
     for (size_t i = 0; i + 1 < std::size(cuts); ++i) {
       ASSERT_EQ(static_cast<ssize_t>(cuts[i + 1] - cuts[i]),
                 write(pair.theirs, frame.data() + cuts[i], cuts[i + 1] - cuts[i]));
-      usleep(20000);
+      if (!eventually([&] { return queued(pair.ours) == 0; })) return;
+      ++readAlone;
     }
   });
   LogCapture log;
   std::unique_ptr<AsrMsg> message(getNuskMsg(pair.ours));
   writer.join();
+  EXPECT_EQ(std::size(cuts) - 1, readAlone);
   ASSERT_NE(nullptr, message);
   EXPECT_EQ("oui", message->response().words());
   EXPECT_EQ("<r>yes</r>", message->response().semantic());
@@ -231,6 +274,52 @@ TEST(AsrReceive, RefusesShortAndOverlongFrames) {
   }
 }
 
+// Once a frame has begun, a server that sends no more of it must not hold the reader: the frame
+// is lost after the deadline, with the peer still connected.
+TEST(AsrReceive, AFrameWhoseRestDoesNotComeInTimeIsLost) {
+  const struct {
+    const char *name;
+    std::string bytes;
+    const char *warning;
+  } cases[] = {
+      {"two bytes of the length", std::string("\0\0", 2),
+       "Failed to receive bytes from server: Connection timed out"},
+      {"a length of 100 and two bytes", beLength(100) + "ab",
+       "Failed to receive bytes message from server: Connection timed out"},
+  };
+  const LinkDeadlines shortFrames(100, 3000);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    SocketPair pair;
+    limitBlocking(pair.ours, SO_RCVTIMEO, 3);
+    pair.write(c.bytes);
+    LogCapture log;
+    std::unique_ptr<AsrMsg> message(getNuskMsg(pair.ours));
+    EXPECT_EQ(nullptr, message);
+    EXPECT_EQ(1u, log.startingWith(c.warning).size());
+  }
+
+  // The deadline covers the whole frame: a server that trickles it byte by byte, each byte well
+  // within the deadline, loses it too.
+  SocketPair pair;
+  limitBlocking(pair.ours, SO_RCVTIMEO, 3);
+  const std::string frame = asrframe::encode(answer("goutte", "", 1));
+  std::atomic<bool> done{false};
+  std::thread trickle([&] {
+    for (size_t i = 0; i < frame.size() && !done; ++i) {
+      if (write(pair.theirs, &frame[i], 1) != 1) return;
+      usleep(30000);
+    }
+  });
+  LogCapture log;
+  std::unique_ptr<AsrMsg> message(getNuskMsg(pair.ours));
+  done = true;
+  trickle.join();
+  EXPECT_EQ(nullptr, message);
+  EXPECT_EQ(1u, log.startingWith("Failed to receive bytes message from server: Connection timed out")
+                    .size());
+}
+
 TEST(AsrReceive, AcceptsAFrameOfExactly1MiB) {
   SocketPair pair;
   AsrMsg big;
@@ -257,7 +346,8 @@ TEST(AsrSend, WritesOneWholeFrame) {
   EXPECT_TRUE(log.startingWith("send retry").empty());
 }
 
-void onAlarm(int) {}
+volatile sig_atomic_t alarms = 0;
+void onAlarm(int) { alarms = alarms + 1; }
 
 // SIGALRM after the given time (and then every `repeat` microseconds when not 0), with a
 // handler installed without SA_RESTART, so that it interrupts whatever system call blocks.
@@ -314,6 +404,23 @@ TEST(AsrSend, CompletesASendThatTheKernelCutShort) {
   EXPECT_LT(offset, static_cast<long>(expected.size()));
 }
 
+// A server that stops reading must not hold the daemon in send once the socket's buffers are
+// full: the send fails at the deadline.
+TEST(AsrSend, APeerThatTakesNothingFailsTheSendAtTheDeadline) {
+  SocketPair pair;
+  const int small = 4096;
+  setsockopt(pair.ours, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  limitBlocking(pair.ours, SO_SNDTIMEO, 3);
+  const LinkDeadlines shortSends(2000, 100);
+  AsrMsg message;
+  message.set_audio(std::string(512 * 1024, '\x22'));
+  LogCapture log;
+  EXPECT_EQ(-1, sendAsrMsg(pair.ours, message));
+  EXPECT_EQ(ETIMEDOUT, errno);
+  EXPECT_TRUE(log.contains("send failed: Connection timed out"));
+  EXPECT_FALSE(log.startingWith("send retry ").empty());
+}
+
 TEST(AsrSend, AClosedPeerIsAFailureNotASignal) {
   // SIGPIPE keeps its default action: a send that raised it would end this test process.
   signal(SIGPIPE, SIG_DFL);
@@ -327,6 +434,14 @@ TEST(AsrSend, AClosedPeerIsAFailureNotASignal) {
 }
 
 // ---- a conversation with the stand-in server ----
+
+// Bytes that a TCP socket has received so far, read or not.
+uint64_t bytesReceived(int s) {
+  struct tcp_info info = {};
+  socklen_t length = sizeof info;
+  if (getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return 0;
+  return info.tcpi_bytes_received;
+}
 
 int connectTo(int port) {
   const int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -358,6 +473,7 @@ TEST(AsrConversation, EveryKindOfAnswerFromTheStandIn) {
       {{"--answer=oversize"}, kNone, 0, "", "", 0},
       {{"--answer=close"}, kNone, 0, "", "", 0},
   };
+  const LinkDeadlines generous(30000, 30000);
   for (const auto &c : cases) {
     SCOPED_TRACE(c.options.front());
     std::vector<std::string> options = c.options;
@@ -370,7 +486,30 @@ TEST(AsrConversation, EveryKindOfAnswerFromTheStandIn) {
     AsrMsg audio;
     audio.set_audio(std::string(1024, '\x42'));
     for (int i = 0; i < 3; ++i) ASSERT_EQ(0, sendAsrMsg(s, audio));
+    // A split answer comes one piece per further frame: each is asked for only once the piece
+    // before it has arrived and been read, so the reader has to assemble it.
+    std::vector<uint64_t> readAlone;
+    std::thread pacer;
+    if (c.options.front() == "--split") {
+      pacer = std::thread([&] {
+        for (int piece = 0; piece < 2; ++piece) {
+          const uint64_t before = readAlone.empty() ? 0 : readAlone.back();
+          uint64_t arrived = 0;
+          if (!eventually([&] {
+                arrived = bytesReceived(s);
+                return arrived > before && queued(s) == 0;
+              }))
+            return;
+          readAlone.push_back(arrived);
+          if (sendAsrMsg(s, AsrMsg()) != 0) return;
+        }
+      });
+    }
     std::unique_ptr<AsrMsg> reply(getNuskMsg(s));
+    if (pacer.joinable()) {
+      pacer.join();
+      EXPECT_EQ((std::vector<uint64_t>{1, 4}), readAlone);
+    }
     close(s);
     if (c.expect == kNone) {
       EXPECT_EQ(nullptr, reply);
@@ -455,10 +594,12 @@ TEST(AudioDevice, ACaptureFileIsDeliveredAtTheDevicesPace) {
 TEST(AudioDevice, AReadGathersAWholeBufferFromPieces) {
   int fds[2];
   ASSERT_EQ(0, pipe(fds));
+  bool firstReadAlone = false;
   std::thread writer([&] {
     const std::string a(1000, 'a'), b(1048, 'b');
     ASSERT_EQ(1000, write(fds[1], a.data(), a.size()));
-    usleep(20000);
+    // The second piece only once the first was read: the reader must come back for it.
+    firstReadAlone = eventually([&] { return queued(fds[0]) == 0; });
     ASSERT_EQ(1048, write(fds[1], b.data(), b.size()));
     close(fds[1]);
   });
@@ -466,6 +607,7 @@ TEST(AudioDevice, AReadGathersAWholeBufferFromPieces) {
   EXPECT_TRUE(audioReadFull(fds[0], &got[0], got.size()));
   EXPECT_EQ(std::string(1000, 'a') + std::string(1048, 'b'), got);
   writer.join();
+  EXPECT_TRUE(firstReadAlone);
   EXPECT_FALSE(audioReadFull(fds[0], &got[0], 1));
   close(fds[0]);
 }
@@ -474,10 +616,12 @@ TEST(AudioDevice, AnInterruptedReadIsResumed) {
   int fds[2];
   ASSERT_EQ(0, pipe(fds));
   // The read blocks on an empty pipe; a signal without SA_RESTART interrupts it before data come.
+  // Only this thread takes the alarm, and the data wait for the third one.
+  alarms = 0;
   interruptAfter(30000, 30000);
   std::thread writer([&] {
     ignoreAlarmInThisThread();
-    usleep(150000);
+    ASSERT_TRUE(eventually([] { return alarms >= 3; }));
     const std::string data(2048, 'z');
     ASSERT_EQ(2048, write(fds[1], data.data(), data.size()));
   });

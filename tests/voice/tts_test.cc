@@ -277,6 +277,9 @@ TEST_F(TtsTest, FailedForkLeavesTheDaemonIdle) {
   // ignores the limit); the bus only accepts users it can look up.
   const passwd *account = getpwnam("games");
   if (!account) GTEST_SKIP() << "no games account";
+  std::string why;
+  const std::string staged = daemonForOtherUsers(&why);
+  if (staged.empty()) GTEST_SKIP() << why;
   const std::string uid = std::to_string(account->pw_uid);
   const std::string gid = std::to_string(account->pw_gid);
   const std::string policy = dir.path() + "/own-as-test-user.conf";
@@ -288,13 +291,12 @@ TEST_F(TtsTest, FailedForkLeavesTheDaemonIdle) {
   g_object_unref(client);
   client = voice_test::connectTo(bus->address());
   ASSERT_NE(client, nullptr);
-  chmod(dir.path().c_str(), 0755);
   writeConf(confWithServers("fr=http://127.0.0.1:9/fr"));
   chmod(confPath().c_str(), 0644);
 
   const std::vector<std::string> limited = {"/usr/bin/prlimit", "--nproc=1", "/usr/bin/setpriv",
                                             "--reuid=" + uid, "--regid=" + gid, "--clear-groups",
-                                            VOICE_BINARY};
+                                            staged};
   ASSERT_TRUE(startDaemon(daemon, daemonOptions(), limited)) << daemon->output();
 
   for (const char *id : {"a", "b"}) {

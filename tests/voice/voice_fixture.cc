@@ -1,6 +1,7 @@
 // Fixture for the voice daemon's tests (see voice_fixture.h).
 #include "voice_fixture.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -80,6 +81,9 @@ tobrel_test::RunOptions VoiceDaemonTest::daemonOptions() const {
   options.env = {"DBUS_SYSTEM_BUS_ADDRESS=" + (bus ? bus->address() : "unix:path=/nonexistent"),
                  "TOBREL_VOICE_CONF=" + confPath(), "TOBREL_DEBUG", "G_DEBUG"};
   options.outputToFile = true;
+  // Its syslog lines go to a sink of the test's own: without a syslog daemon they would go to
+  // the console, slowly.
+  options.discardSyslog = true;
   // Stdin stays open, as a daemon's would.
   options.closeStdin = false;
   options.timeoutMs = 30000;
@@ -109,6 +113,38 @@ void VoiceDaemonTest::expectFatal(const tobrel_test::RunOptions &options, const 
   const tobrel_test::RunResult run = runToEnd(options, argv);
   EXPECT_TRUE(!run.timedOut && !run.exited) << run.describe();
   EXPECT_NE(run.out.find(line), std::string::npos) << run.out;
+}
+
+bool VoiceDaemonTest::installDaemon(const std::string &prefix, std::string *error) {
+  for (const char *component : {"tobrel-common", "voice"}) {
+    tobrel_test::RunOptions install;
+    install.outputToFile = true;
+    const tobrel_test::RunResult run =
+        runToEnd(install, {CMAKE_COMMAND_PATH, "--install", TOBREL_BINARY_DIR, "--component",
+                           component, "--prefix", prefix});
+    if (run.timedOut || !run.exited || run.exitCode != 0) {
+      *error = run.out;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string VoiceDaemonTest::daemonForOtherUsers(std::string *why) {
+  const std::string prefix = dir.path() + "/staged";
+  if (!installDaemon(prefix, why)) return "";
+  // Whatever the umask: every folder on the way open to all, the files readable.
+  chmod(dir.path().c_str(), 0755);
+  tobrel_test::runShell("chmod -R a+rX '" + prefix + "'");
+  const std::string program = prefix + "/bin/voice";
+  for (std::string folder = prefix; folder.size() > 1; folder = folder.substr(0, folder.rfind('/'))) {
+    struct stat st;
+    if (stat(folder.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) {
+      *why = "other users cannot enter " + folder + " (set TMPDIR to a folder they can)";
+      return "";
+    }
+  }
+  return program;
 }
 
 std::string VoiceDaemonTest::nameOwner() {

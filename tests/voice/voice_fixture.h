@@ -60,6 +60,14 @@ class VoiceDaemonTest : public ::testing::Test {
   static void expectFatal(const tobrel_test::RunOptions &options, const std::string &line,
                           const std::vector<std::string> &argv = {VOICE_BINARY});
 
+  // Installs the daemon (with the library it needs) under `prefix`, as `cmake --install` does;
+  // false with the install's output in `error`.
+  static bool installDaemon(const std::string &prefix, std::string *error);
+  // The daemon, installed into this test's folder for running it as another user: such a user
+  // may not be able to enter the build tree (a checkout in a home folder of mode 0700). Empty,
+  // with the reason in `why`, when no such copy can be made.
+  std::string daemonForOtherUsers(std::string *why);
+
   Reply call(const char *method, GVariant *args);
   // Lets the client's main context run, so that signals are recorded.
   void pump(int ms);
