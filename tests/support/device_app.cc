@@ -111,15 +111,23 @@ const char* const kConnectAndStart =
     "tobrel.connect('127.0.0.1', PORT);\n"
     "tobrel.start(function () { log('granted'); });\n";
 
-std::string tryCalls(const std::vector<CallCase>& cases) {
+namespace {
+
+std::string caseTag(const std::string& phase, size_t index) {
+  return phase.empty() ? std::to_string(index) : phase + " " + std::to_string(index);
+}
+
+}  // namespace
+
+std::string tryCalls(const std::vector<CallCase>& cases, const std::string& phase) {
   std::string js;
-  for (size_t i = 0; i < cases.size(); ++i) js += tryCall(std::to_string(i), cases[i].call);
+  for (size_t i = 0; i < cases.size(); ++i) js += tryCall(caseTag(phase, i), cases[i].call);
   return js;
 }
 
-void expectOutcomes(const DeviceApp& device, const std::vector<CallCase>& cases) {
+void expectOutcomes(const DeviceApp& device, const std::vector<CallCase>& cases, const std::string& phase) {
   for (size_t i = 0; i < cases.size(); ++i) {
-    const std::string line = "JSLOG: " + std::to_string(i) + " " + cases[i].outcome + "\n";
+    const std::string line = "JSLOG: " + caseTag(phase, i) + " " + cases[i].outcome + "\n";
     EXPECT_NE(device.log().find(line), std::string::npos) << cases[i].call << ": no \"" << line << "\"";
   }
 }

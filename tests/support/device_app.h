@@ -71,7 +71,7 @@ class DeviceApp {
 struct CallCase {
   std::string call;     // a script expression
   std::string outcome;  // "returned undefined", "threw Wrong arguments", ...
-  std::string sent;     // what it sends (see the function that checks it); empty: nothing
+  std::string sent = "";  // what it sends (see the function that checks it); empty: nothing
 };
 
 // The cases with `prefix` ("tobrel.ears.", ...) put before each call.
@@ -91,10 +91,10 @@ extern const char* const kConnectAndStart;
 // order (waiting for the stand-in's transcript to hold as many).
 void expectSent(DeviceApp& device, const std::string& kindPrefix, const std::vector<CallCase>& cases);
 
-// tryCall for every case, tagged with its index.
-std::string tryCalls(const std::vector<CallCase>& cases);
+// tryCall for every case, tagged with its index (after `phase` and a space, when given).
+std::string tryCalls(const std::vector<CallCase>& cases, const std::string& phase = "");
 // Expects every case's outcome in the app's log, each failure naming its call.
-void expectOutcomes(const DeviceApp& device, const std::vector<CallCase>& cases);
+void expectOutcomes(const DeviceApp& device, const std::vector<CallCase>& cases, const std::string& phase = "");
 // The `sent` texts of the cases that send, in order.
 std::vector<std::string> expectedBodies(const std::vector<CallCase>& cases);
 // A received frame's one-line text form without its id and interactive id.

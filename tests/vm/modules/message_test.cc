@@ -13,33 +13,21 @@
 using ::testing::HasSubstr;
 using ::testing::Not;
 using tobrel_test::DeviceApp;
-using tobrel_test::tryCall;
+using tobrel_test::CallCase;
+using tobrel_test::expectOutcomes;
+using tobrel_test::tryCalls;
 
 namespace {
 
 const char* const kConnect = "tobrel.connect('127.0.0.1', PORT);\n";
 const char* const kHeard = "function () { log('heard'); }";
 
-struct Case {
-  const char* call;     // after "tobrel."; FN stands for a function that logs "heard"
-  const char* outcome;  // "returned undefined" or "threw <text>"
-};
-
-std::string calls(const std::string& phase, const std::vector<Case>& cases) {
-  std::string js;
-  for (size_t i = 0; i < cases.size(); ++i) {
-    std::string call = cases[i].call;
-    for (size_t at = call.find("FN"); at != std::string::npos; at = call.find("FN", at)) call.replace(at, 2, kHeard);
-    js += tryCall(phase + " " + std::to_string(i), "tobrel." + call);
-  }
-  return js;
-}
-
-void expectOutcomes(const DeviceApp& device, const std::string& phase, const std::vector<Case>& cases) {
-  for (size_t i = 0; i < cases.size(); ++i) {
-    SCOPED_TRACE(cases[i].call);
-    EXPECT_THAT(device.log(), HasSubstr("JSLOG: " + phase + " " + std::to_string(i) + " " + cases[i].outcome + "\n"));
-  }
+// The cases' calls after "tobrel.", FN standing for a function that logs "heard".
+std::vector<CallCase> onTobrel(std::vector<CallCase> cases) {
+  for (CallCase& c : cases)
+    for (size_t at = c.call.find("FN"); at != std::string::npos; at = c.call.find("FN", at))
+      c.call.replace(at, 2, kHeard);
+  return tobrel_test::prefixed("tobrel.", cases);
 }
 
 }  // namespace
@@ -47,7 +35,7 @@ void expectOutcomes(const DeviceApp& device, const std::string& phase, const std
 // The shape is tested before interactive mode, but message.new tests its argument types only
 // after it; get, delete and markAsRead warn before they throw.
 TEST(Message, ShapeComesBeforeInteractiveMode) {
-  const std::vector<Case> cases = {
+  const std::vector<CallCase> cases = onTobrel({
       {"message.list()", "threw Wrong arguments"},
       {"message.list(1)", "threw Wrong arguments"},
       {"message.list(FN, FN)", "threw Wrong arguments"},
@@ -68,13 +56,13 @@ TEST(Message, ShapeComesBeforeInteractiveMode) {
       {"contact.get(FN, 1)", "threw Wrong arguments"},
       {"contact.get({})", "threw Wrong arguments"},
       {"contact.get(FN)", "threw Must be in interactive mode"},
-  };
+  });
   DeviceApp device;
-  ASSERT_TRUE(device.start(std::string(kConnect) + calls("before", cases) +
+  ASSERT_TRUE(device.start(std::string(kConnect) + tryCalls(cases, "before") +
                                "tobrel.start(function () { log('granted'); });\n",
                            {"message", "contact"}));
   ASSERT_TRUE(device.waitLog("JSLOG: granted"));
-  expectOutcomes(device, "before", cases);
+  expectOutcomes(device, cases, "before");
   EXPECT_EQ(device.countLog("WARNING: Wrong arguments\n"), 4);
   // The stand-in's transcript can lag behind the app's log.
   ASSERT_TRUE(device.waitSent("", 1));
@@ -83,50 +71,43 @@ TEST(Message, ShapeComesBeforeInteractiveMode) {
 
 // What message.new sends (and prints), and the ids of get, delete and markAsRead.
 TEST(Message, RequestsCarryTheirArgumentsAsOneBytePerCharacterText) {
-  struct Sent {
-    Case c;
-    const char* query;  // the frame's tobrelMessageQuery, or null when nothing is sent
-  };
-  const std::vector<Sent> cases = {
-      {{"message.new({uuid: 'u1', objects: ['7', 8]}, 'hi', FN)", "returned undefined"},
+  // `sent`: the frame's tobrelMessageQuery in text form.
+  const std::vector<CallCase> cases = onTobrel({
+      {"message.new({uuid: 'u1', objects: ['7', 8]}, 'hi', FN)", "returned undefined",
        R"(action: NEW message { header { to { objects { idDB: "7" } objects { idDB: "8" } uuid: "u1" } } content { type: TEXT content: "hi" } })"},
-      {{"message.new({objects: []}, 'x')", "returned undefined"},
+      {"message.new({objects: []}, 'x')", "returned undefined",
        R"(action: NEW message { header { to { uuid: "undefined" } } content { type: TEXT content: "x" } })"},
-      {{"message.new({uuid: 'u', objects: []}, 'x', 'third', 'fourth')", "returned undefined"},
+      {"message.new({uuid: 'u', objects: []}, 'x', 'third', 'fourth')", "returned undefined",
        R"(action: NEW message { header { to { uuid: "u" } } content { type: TEXT content: "x" } })"},
-      {{"message.new({uuid: '\\u00e9', objects: ['\\u20ac']}, '\\u00fc')", "returned undefined"},
+      {"message.new({uuid: '\\u00e9', objects: ['\\u20ac']}, '\\u00fc')", "returned undefined",
        R"(action: NEW message { header { to { objects { idDB: "\254" } uuid: "\351" } } content { type: TEXT content: "\374" } })"},
-      {{"message.new(5, 'x')", "threw Arg[0] Must be object"}, nullptr},
-      {{"message.new({get uuid() { log('uuid read'); return 'u'; }, objects: []}, 5)", "threw Arg[0] Must be string"},
-       nullptr},
-      {{"message.new({uuid: 'u'}, 'x')", "threw Wrong arguments"}, nullptr},
-      {{"message.new({uuid: 'u', objects: '78'}, 'x')", "threw Wrong arguments"}, nullptr},
-      {{"message.new({uuid: 'u', objects: {length: 1, 0: 'a'}}, 'x')", "threw Wrong arguments"}, nullptr},
-      {{"message.new({uuid: {toString: function () { throw 'boom'; }}, objects: []}, 'x')", "threw boom"}, nullptr},
-      {{"message.new({uuid: 'u', objects: [{toString: function () { throw 'late'; }}]}, 'x')", "threw late"}, nullptr},
-      {{"message.get(['m2', 'm1'], FN)", "returned undefined"}, R"(action: GET id: "m2" id: "m1")"},
-      {{"message.get(inherits, FN)", "returned undefined"}, R"(action: GET id: "o1" id: "p1")"},
-      {{"message.delete({}, FN)", "returned undefined"}, "action: DELETE"},
-      {{"message.markAsRead({a: 5, b: true}, FN)", "returned undefined"}, R"(action: READ id: "5" id: "true")"},
-      {{"message.get({a: {toString: function () { throw 'bad id'; }}}, FN)", "threw bad id"}, nullptr},
-      {{"message.list(FN)", "returned undefined"}, "action: LIST"},
-  };
-  std::vector<Case> plain;
-  for (const Sent& s : cases) plain.push_back(s.c);
+      {"message.new(5, 'x')", "threw Arg[0] Must be object", ""},
+      {"message.new({get uuid() { log('uuid read'); return 'u'; }, objects: []}, 5)", "threw Arg[0] Must be string",
+       ""},
+      {"message.new({uuid: 'u'}, 'x')", "threw Wrong arguments", ""},
+      {"message.new({uuid: 'u', objects: '78'}, 'x')", "threw Wrong arguments", ""},
+      {"message.new({uuid: 'u', objects: {length: 1, 0: 'a'}}, 'x')", "threw Wrong arguments", ""},
+      {"message.new({uuid: {toString: function () { throw 'boom'; }}, objects: []}, 'x')", "threw boom", ""},
+      {"message.new({uuid: 'u', objects: [{toString: function () { throw 'late'; }}]}, 'x')", "threw late", ""},
+      {"message.get(['m2', 'm1'], FN)", "returned undefined", R"(action: GET id: "m2" id: "m1")"},
+      {"message.get(inherits, FN)", "returned undefined", R"(action: GET id: "o1" id: "p1")"},
+      {"message.delete({}, FN)", "returned undefined", "action: DELETE"},
+      {"message.markAsRead({a: 5, b: true}, FN)", "returned undefined", R"(action: READ id: "5" id: "true")"},
+      {"message.get({a: {toString: function () { throw 'bad id'; }}}, FN)", "threw bad id", ""},
+      {"message.list(FN)", "returned undefined", "action: LIST"},
+  });
   DeviceApp device;
   ASSERT_TRUE(device.control("reply * silent"));
   ASSERT_TRUE(device.start(std::string(kConnect) +
                                "var inherits = Object.create({p: 'p1'});\ninherits.o = 'o1';\n"
                                "tobrel.start(function () {\n" +
-                               calls("after", plain) + "log('done');\n});\n",
+                               tryCalls(cases, "after") + "log('done');\n});\n",
                            {"message"}));
   ASSERT_TRUE(device.waitLog("JSLOG: done"));
-  expectOutcomes(device, "after", plain);
+  expectOutcomes(device, cases, "after");
   // The recipient was read before the text was found not to be a string.
   EXPECT_THAT(device.log(), HasSubstr("JSLOG: uuid read\nMESSAGE: JSLOG: after 5 threw Arg[0] Must be string\n"));
-  std::vector<std::string> expected;
-  for (const Sent& s : cases)
-    if (s.query != nullptr) expected.push_back(s.query);
+  const std::vector<std::string> expected = tobrel_test::expectedBodies(cases);
   ASSERT_TRUE(device.waitSent("tobrelMessageQuery", expected.size()));
   std::vector<std::string> got;
   std::string printed;
