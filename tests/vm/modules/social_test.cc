@@ -12,7 +12,9 @@
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using tobrel_test::CallCase;
 using tobrel_test::DeviceApp;
+using tobrel_test::tryCall;
 
 namespace {
 
@@ -25,12 +27,6 @@ const char* const kAllCredentials =
 
 const std::vector<std::string> kAllServices = {"twitter", "facebook", "soundcloud"};
 
-// Runs `call` and logs "<tag> returned <value>" or "<tag> threw <exception>".
-std::string tryCall(const std::string& tag, const std::string& call) {
-  return "try { var r = " + call + "; log('" + tag + " returned ' + r); }"
-         " catch (e) { log('" + tag + " threw ' + e); }\n";
-}
-
 // Starts an app whose main.js connects, calls social.init with `callback` and runs `more`;
 // the stand-in answers the request with `reply`.
 bool startWithReply(DeviceApp& device, const std::string& reply, const std::string& callback,
@@ -41,23 +37,13 @@ bool startWithReply(DeviceApp& device, const std::string& reply, const std::stri
 
 void expectNoSecretLogged(DeviceApp& device) { EXPECT_THAT(device.log(), Not(HasSubstr("SEKRET"))); }
 
-struct Call {
-  const char* call;
-  const char* outcome;  // "returned <value>" or "threw <text>"
-};
-
 // Runs every call in turn in the callback of an init answered with all credentials, in an app
 // granted all three services, and expects each outcome.
-void expectOutcomes(DeviceApp& device, const std::vector<Call>& calls) {
-  std::string callback = "function () {\n";
-  for (size_t i = 0; i < calls.size(); ++i) callback += tryCall(std::to_string(i), calls[i].call);
-  callback += "log('done'); }";
+void expectOutcomesAfterInit(DeviceApp& device, const std::vector<CallCase>& calls) {
+  const std::string callback = "function () {\n" + tobrel_test::tryCalls(calls) + "log('done'); }";
   ASSERT_TRUE(startWithReply(device, kAllCredentials, callback, kAllServices));
   ASSERT_TRUE(device.waitLog("JSLOG: done"));
-  for (size_t i = 0; i < calls.size(); ++i) {
-    SCOPED_TRACE(calls[i].call);
-    EXPECT_THAT(device.log(), HasSubstr("JSLOG: " + std::to_string(i) + " " + calls[i].outcome + "\n"));
-  }
+  tobrel_test::expectOutcomes(device, calls);
 }
 
 }  // namespace
@@ -66,10 +52,7 @@ void expectOutcomes(DeviceApp& device, const std::vector<Call>& calls) {
 // socialQuery without an interactive id each, and call back once, with the function as its
 // own receiver and the script's object as the only argument when one was given.
 TEST(SocialInit, ShapesAndTheOneCallback) {
-  const struct {
-    const char* call;
-    const char* outcome;
-  } refused[] = {
+  const std::vector<CallCase> refused = {
       {"social.init()", "threw Wrong arguments"},
       {"social.init(1)", "threw Wrong arguments"},
       {"social.init({})", "threw Wrong arguments"},
@@ -78,7 +61,7 @@ TEST(SocialInit, ShapesAndTheOneCallback) {
       {"social.init(function () {}, {}, 1)", "threw Wrong arguments"},
   };
   std::string js = kConnect;
-  for (size_t i = 0; i < sizeof refused / sizeof refused[0]; ++i) js += tryCall(std::to_string(i), refused[i].call);
+  js += tobrel_test::tryCalls(refused);
   js +=
       "var f1 = function () { log('f1 ' + arguments.length + ' ' + (this === f1)); };\n"
       "var o = {tag: 'mine'};\n"
@@ -90,8 +73,7 @@ TEST(SocialInit, ShapesAndTheOneCallback) {
   ASSERT_TRUE(device.waitLog("JSLOG: f2 "));
   ASSERT_TRUE(device.waitLog("JSLOG: f1 "));
   ASSERT_TRUE(device.waitSent("socialQuery", 2));
-  for (size_t i = 0; i < sizeof refused / sizeof refused[0]; ++i)
-    EXPECT_THAT(device.log(), HasSubstr("JSLOG: " + std::to_string(i) + " " + refused[i].outcome + "\n"));
+  tobrel_test::expectOutcomes(device, refused);
   EXPECT_THAT(device.log(), HasSubstr("JSLOG: one returned undefined\n"));
   EXPECT_THAT(device.log(), HasSubstr("JSLOG: f1 0 true\n"));
   EXPECT_THAT(device.log(), HasSubstr("JSLOG: f2 1 true true\n"));
@@ -207,7 +189,7 @@ TEST(SocialServices, HiddenValuesStayHidden) {
 // token secret; wrong shapes and a removed twitter object throw "Wrong arguments".
 TEST(SocialServices, TwitterSignsWithTheEncodedSecrets) {
   DeviceApp device;
-  expectOutcomes(device, {
+  expectOutcomesAfterInit(device, {
       {"social.twitter.sign('POST&https%3A%2F%2Fapi&a%3Db') === "
        "signHMACSHA1('POST&https%3A%2F%2Fapi&a%3Db', 'SEKRET-CS%261&SEKRET-TS%202')",
        "returned true"},
@@ -231,7 +213,7 @@ TEST(SocialServices, TwitterSignsWithTheEncodedSecrets) {
 // any request is made; so is a service object the script has removed.
 TEST(SocialServices, RefusedUrlsAndShapesMakeNoRequest) {
   DeviceApp device;
-  expectOutcomes(device, {
+  expectOutcomesAfterInit(device, {
       {"social.facebook.get('http://www.facebook.com/')", "threw unauthorised url"},
       {"social.facebook.get('https://facebook.com/')", "threw unauthorised url"},
       {"social.facebook.get('https://a.b.facebook.com/')", "threw unauthorised url"},
