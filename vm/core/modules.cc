@@ -24,12 +24,6 @@
 #include "tts.h"
 #include "webcam.h"
 
-namespace {
-
-constexpr v8::FunctionCallback kNotBuilt = nullptr;
-
-}  // namespace
-
 const std::vector<ModuleRow>& moduleTable() {
   static const std::vector<ModuleRow> kTable = {
       {"led", ModuleHost::Tobrel, "led",
