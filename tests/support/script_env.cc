@@ -15,6 +15,7 @@
 #include "frame_codec.h"
 #include "interactive.h"
 #include "link.h"
+#include "modules.h"
 
 using net::zolvek::nusk::message::NuskMsg;
 using v8::Context;

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 
-#include "data_resource.h"
 #include "descriptor.h"
 #include "engine.h"
 #include "globals.h"

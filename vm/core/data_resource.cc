@@ -9,7 +9,6 @@
 
 #include <string>
 
-#include "modules.h"
 #include "script.h"
 #include "tobrel_data.h"
 #include "whole_file.h"
@@ -120,9 +119,4 @@ void FileFunctionWrite(const FunctionCallbackInfo<Value>& args) {
     g_warning("%s", strerror(!written ? writeError : errno));
     return throwCannotOpen(isolate, path);
   }
-}
-
-Local<ObjectTemplate> createFileTemplate(Isolate* isolate) {
-  // Its methods are named in the binding table with every other module object's.
-  return createModuleTemplate(isolate, *findModule("file"));
 }

@@ -38,7 +38,4 @@ void resourceTextSetter(v8::Local<v8::String> property, v8::Local<v8::Value> val
 void FileFunctionRead(const v8::FunctionCallbackInfo<v8::Value>& args);
 void FileFunctionWrite(const v8::FunctionCallbackInfo<v8::Value>& args);
 
-// The template of the global `file` object: read, write.
-v8::Local<v8::ObjectTemplate> createFileTemplate(v8::Isolate* isolate);
-
 #endif

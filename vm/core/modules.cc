@@ -86,6 +86,10 @@ const ModuleRow* findModule(const char* name) {
   return nullptr;
 }
 
+v8::Local<v8::ObjectTemplate> createFileTemplate(v8::Isolate* isolate) {
+  return createModuleTemplate(isolate, *findModule("file"));
+}
+
 bool moduleBuilt(const ModuleRow& row) {
   if (row.methods.empty()) return false;
   for (const ModuleMethod& method : row.methods)

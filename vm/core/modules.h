@@ -42,6 +42,9 @@ bool moduleBuilt(const ModuleRow& row);
 // no data and no receiver check, so a method taken off its object behaves the same.
 v8::Local<v8::ObjectTemplate> createModuleTemplate(v8::Isolate* isolate, const ModuleRow& row);
 
+// The template of the global `file` object (read, write), which start-up sets itself.
+v8::Local<v8::ObjectTemplate> createFileTemplate(v8::Isolate* isolate);
+
 // Sets the module objects that the descriptor grants on the two templates, in table order.
 void installModules(v8::Isolate* isolate, v8::Local<v8::ObjectTemplate> globalTemplate,
                     v8::Local<v8::ObjectTemplate> tobrelTemplate, const Descriptor& descriptor);
