@@ -131,13 +131,16 @@ bool utf8Value(Isolate* isolate, Local<Value> value, std::string* out) {
   return true;
 }
 
-bool checkAppPath(Isolate* isolate, Local<Value> arg, std::string* name) {
-  // The check runs on the very bytes that will name the file.
-  if (!asciiValue(isolate, arg, name)) return false;
-  if (isForbiddenPath(name->c_str()) == 0) return true;
-  g_warning("access denied: %s", name->c_str());
+bool appPathAllowed(Isolate* isolate, Local<Value> arg, const std::string& name) {
+  if (isForbiddenPath(name.c_str()) == 0) return true;
+  g_warning("access denied: %s", name.c_str());
   Local<String> text;
   if (!arg->ToString(isolate->GetCurrentContext()).ToLocal(&text)) return false;
   isolate->ThrowException(String::Concat(isolate, newString(isolate, "access denied: "), text));
   return false;
+}
+
+bool checkAppPath(Isolate* isolate, Local<Value> arg, std::string* name) {
+  // The check runs on the very bytes that will name the file.
+  return asciiValue(isolate, arg, name) && appPathAllowed(isolate, arg, *name);
 }

@@ -63,10 +63,14 @@ bool asciiValue(v8::Isolate* isolate, v8::Local<v8::Value> value, std::string* o
 // The UTF-8 form of value's string conversion; false when it failed (exception pending).
 bool utf8Value(v8::Isolate* isolate, v8::Local<v8::Value> value, std::string* out);
 
-// The one "access denied" check of a path that a script names inside its app's folder: puts
-// the ASCII form of `arg` in `name` and returns true when isForbiddenPath (utils.h) accepts it.
-// Otherwise logs WARNING "access denied: %s" with that form, throws "access denied: " followed
-// by the argument's own text, and returns false; false too when the conversion threw.
+// The one "access denied" check of a path that a script names inside its app's folder: true
+// when isForbiddenPath (utils.h) accepts `name`, the converted form of `arg` that will name the
+// file. Otherwise logs WARNING "access denied: %s" with `name`, throws "access denied: "
+// followed by the argument's own text, and returns false.
+bool appPathAllowed(v8::Isolate* isolate, v8::Local<v8::Value> arg, const std::string& name);
+
+// appPathAllowed on the ASCII form of `arg`, which it puts in `name`; false too when the
+// conversion threw.
 bool checkAppPath(v8::Isolate* isolate, v8::Local<v8::Value> arg, std::string* name);
 
 #endif

@@ -13,7 +13,6 @@
 #include "nusk-message.pb.h"
 #include "script.h"
 #include "semantic.h"
-#include "utils.h"
 
 using net::zolvek::nusk::message::AsrCallback;
 using net::zolvek::nusk::message::NuskMsg;
@@ -72,15 +71,9 @@ void AsrFunctionString(const FunctionCallbackInfo<Value>& args) {
 }
 
 void AsrFunctionFile(const FunctionCallbackInfo<Value>& args) {
-  Isolate* isolate = args.GetIsolate();
   CommandCall call(args);
   std::string path;
-  if (!call.shape(1) || !call.utf8(0, &path)) return;
-  if (isForbiddenPath(path.c_str()) != 0) {
-    g_warning("access denied: %s", path.c_str());
-    throwText(isolate, ("access denied: " + path).c_str());
-    return;
-  }
+  if (!call.shape(1) || !call.utf8(0, &path) || !appPathAllowed(args.GetIsolate(), args[0], path)) return;
   // Nothing is recognised from a file: the path is checked and logged only.
   g_message("ASR: grammarFile[%s]", path.c_str());
 }

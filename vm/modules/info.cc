@@ -43,7 +43,7 @@ bool InfoTobrelCallbackFunction(void* raw, const NuskMsg& msg) {
     g_debug("tobrelinfo key : %s", pair.key().c_str());
     g_debug("tobrelinfo value : %s", pair.value().c_str());
     // Keys come from the daemon: "__proto__" must stay a plain property.
-    setOwnProperty(isolate, info, pair.key().c_str(), newString(isolate, pair.value().c_str()));
+    setOwnText(isolate, info, pair.key().c_str(), pair.value().c_str());
   }
   Local<Value> argv[] = {info};
   callScriptFunction(isolate, record->function.Get(isolate), 1, argv);

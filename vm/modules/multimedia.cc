@@ -75,16 +75,14 @@ void control(const FunctionCallbackInfo<Value>& args, const char* line, const ch
   call.send(name, handler);
 }
 
-bool firstIsFunction(const FunctionCallbackInfo<Value>& args) { return args[0]->IsFunction(); }
-
 // artist, folder, genre, playlist and song: exactly one function, then interactive mode; the
 // function hears one reply through MultimedialistCallback.
 void listQuery(const FunctionCallbackInfo<Value>& args, const char* line, const char* name, FillRequest fill) {
   CommandCall call(args);
-  if (!call.exactly(1, firstIsFunction) || !call.interactive()) return;
+  if (!call.exactly(1, lastArgumentIsFunction) || !call.interactive()) return;
   g_message("%s", line);
   fill(call.message().mutable_multimedia());
-  call.sendWith(newEventCallbackHandler(MultimedialistCallback, name, args[0].As<Function>()));
+  call.sendToLastFunction(name, MultimedialistCallback);
 }
 
 }  // namespace

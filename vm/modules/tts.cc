@@ -16,7 +16,7 @@ using v8::Value;
 void TtsFunctionStart(const FunctionCallbackInfo<Value>& args) {
   CommandCall call(args);
   const int argc = args.Length();
-  const bool lastIsFunction = argc > 0 && args[argc - 1]->IsFunction();
+  const bool lastIsFunction = lastArgumentIsFunction(args);
   // (text, lang) and (text, lang, fn) carry a language; (text, lang, not a function) does not.
   const bool withLang = (argc == 2 && !lastIsFunction) || (argc == 3 && lastIsFunction);
   const bool shaped = argc == 3 && !lastIsFunction ? call.exactly(3) : call.shape(withLang ? 2 : 1);
