@@ -54,6 +54,12 @@ Local<Object> newFileObject(Isolate* isolate, const char* path, bool withText) {
   return scope.Escape(object);
 }
 
+bool isFileObject(Local<Value> value) { return value->IsObject() && value.As<Object>()->InternalFieldCount() > 1; }
+
+bool fileObjectPath(Isolate* isolate, Local<Object> fileObject, std::string* path) {
+  return asciiValue(isolate, fileObject->GetInternalField(1), path);
+}
+
 Local<Object> getDataResource(const char* path) {
   g_debug("getDataResource(%s)", path);
   return newFileObject(Isolate::GetCurrent(), path, true);
@@ -76,9 +82,8 @@ std::unique_ptr<ResourceContent> loadResourceFile(const char* path) {
 void resourceTextGetter(Local<String> /*property*/, const PropertyCallbackInfo<Value>& info) {
   Isolate* isolate = info.GetIsolate();
   Local<Object> holder = info.Holder();
-  if (holder->InternalFieldCount() < 2) return;
   std::string path;
-  if (!asciiValue(isolate, holder->GetInternalField(1), &path)) return;
+  if (!isFileObject(holder) || !fileObjectPath(isolate, holder, &path)) return;
   g_message("path %s", path.c_str());
   std::unique_ptr<ResourceContent> content = loadResourceFile(path.c_str());
   if (content == nullptr) return throwCannotOpen(isolate, path);

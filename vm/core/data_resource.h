@@ -7,6 +7,7 @@
 #include <v8.h>
 
 #include <memory>
+#include <string>
 
 // The whole content of one file: its bytes (new[]) and a NUL after them.
 struct ResourceContent {
@@ -22,6 +23,13 @@ struct ResourceContent {
 // holds a null external and the object gets the `text` accessor that reads the file anew;
 // without, field 0 stays empty (the photo and recording objects).
 v8::Local<v8::Object> newFileObject(v8::Isolate* isolate, const char* path, bool withText);
+
+// Whether `value` is a file object: an object of two internal fields or more.
+bool isFileObject(v8::Local<v8::Value> value);
+
+// The ASCII form of a file object's path (internal field 1); false with the conversion's
+// exception pending.
+bool fileObjectPath(v8::Isolate* isolate, v8::Local<v8::Object> fileObject, std::string* path);
 
 // A DataResource for `path`, with the `text` accessor.
 v8::Local<v8::Object> getDataResource(const char* path);

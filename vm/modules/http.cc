@@ -73,12 +73,8 @@ bool propertyNames(Isolate* isolate, Local<Object> object, Local<Array>* names) 
   return object->GetPropertyNames(isolate->GetCurrentContext()).ToLocal(names);
 }
 
-bool isDataResource(Local<Value> value) {
-  return value->IsObject() && value.As<Object>()->InternalFieldCount() > 1;
-}
-
 bool resourcePath(Isolate* isolate, Local<Object> resource, std::string* path) {
-  if (!asciiValue(isolate, resource->GetInternalField(1), path)) return false;
+  if (!fileObjectPath(isolate, resource, path)) return false;
   path->resize(strlen(path->c_str()));  // the path is a C string from here on
   return true;
 }
@@ -146,7 +142,7 @@ bool genCurlPostSimple(Isolate* isolate, Local<Object> parameters, HttpBody* bod
     if (!names->Get(context, i).ToLocal(&key) || !parameters->Get(context, key).ToLocal(&value)) return false;
     if (value->IsObject() && names->Length() == 1) {
       g_debug("genCurlPostSimple : value->IsObject() && arrayKey->Length() == 1");
-      if (isDataResource(value)) {
+      if (isFileObject(value)) {
         readFileBody(isolate, value.As<Object>(), body);
         fileBody = true;
         break;
@@ -190,7 +186,7 @@ bool genCurlPostForm(Isolate* isolate, Local<Object> parameters, const char* url
         if (g_formTokenCheck == nullptr || !g_formTokenCheck(isolate, object, url)) continue;
         if (!asciiValue(isolate, token, &part.contents)) return false;
         g_debug("TOKEN %s", part.contents.c_str());
-      } else if (isDataResource(object)) {
+      } else if (isFileObject(object)) {
         if (!resourcePath(isolate, object, &part.filePath)) return false;
         part.isFile = true;
       } else {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "command.h"
+#include "data_resource.h"
 #include "event_callback.h"
 #include "nusk-message.pb.h"
 #include "script.h"
@@ -36,15 +37,12 @@ namespace {
 const char* const kAppRootFormat = "/usr/tobrel/apps/%s/%s";
 constexpr size_t kPlayPathBytes = 255;  // a longer path is cut to 254 characters
 
-// The text of play's first argument: a string, or the path of a file object (any object with
-// more than one internal field). False after "Wrong arguments" for anything else.
+// The text of play's first argument: a string, or the path of a file object. False after
+// "Wrong arguments" for anything else.
 bool playText(CommandCall& call, const FunctionCallbackInfo<Value>& args, std::string* text) {
   Isolate* isolate = args.GetIsolate();
   if (args[0]->IsString()) return asciiValue(isolate, args[0], text);
-  if (args[0]->IsObject()) {
-    Local<Object> object = args[0].As<Object>();
-    if (object->InternalFieldCount() > 1) return asciiValue(isolate, object->GetInternalField(1), text);
-  }
+  if (isFileObject(args[0])) return fileObjectPath(isolate, args[0].As<Object>(), text);
   return call.require(false, "Wrong arguments");
 }
 
