@@ -11,6 +11,7 @@
 
 #include "fuzz_common.h"
 #include "http.h"
+#include "percent_encode.h"
 
 namespace {
 

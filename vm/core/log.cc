@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "http.h"
+#include "percent_encode.h"
 #include "tobrel_data.h"
 
 namespace {
@@ -77,11 +77,17 @@ bool logEchoes(int debugLevel, int level) {
 void logHandler(const gchar* /*domain*/, GLogLevelFlags level, const gchar* message, gpointer data) {
   const auto* options = static_cast<const LauncherOptions*>(data);
   const int value = static_cast<int>(level);
-  const std::string masked = maskLogSecrets(message);
-  if (options != nullptr && logEchoes(options->debugLevel, value)) {
-    fprintf(stderr, "%s: %s\n", logLevelName(value), masked.c_str());
+  // Every event writes several lines: an app without secrets is spared a copy of each.
+  std::string masked;
+  const char* text = message;
+  if (!secretForms().empty()) {
+    masked = maskLogSecrets(message);
+    text = masked.c_str();
   }
-  syslog(logPriority(value), "%s", masked.c_str());
+  if (options != nullptr && logEchoes(options->debugLevel, value)) {
+    fprintf(stderr, "%s: %s\n", logLevelName(value), text);
+  }
+  syslog(logPriority(value), "%s", text);
   // A fatal line (g_error) ends the process with an abort; GLib itself would raise SIGTRAP,
   // which reads as a debugger breakpoint rather than the deliberate end it is.
   if ((level & G_LOG_FLAG_FATAL) != 0) abort();

@@ -17,6 +17,7 @@
 #include "data_resource.h"
 #include "hidden_value.h"
 #include "own_property.h"
+#include "percent_encode.h"
 #include "script.h"
 
 using v8::Array;
@@ -321,22 +322,6 @@ size_t curlWriteCallback(char* data, size_t size, size_t count, void* collector)
   return n;
 }
 
-std::string percentEncode(const std::string& bytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size());
-  for (unsigned char c : bytes) {
-    if (g_ascii_isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 bool UrlEncodedBody::append(const std::string& name, const std::string& value) {
   const std::string pair = percentEncode(name) + "=" + percentEncode(value) + "&";
   bool grew = false;
@@ -479,6 +464,21 @@ Local<Object> httpCall(Isolate* isolate, const char* url, curl_slist* headers, c
   return newReplyObject(isolate, header.data, header.len, content.data, content.len);
 }
 
+namespace {
+
+// The transfer with the script's headers value (empty: none); nothing when building the header
+// list threw.
+MaybeLocal<Object> callWithHeaders(Isolate* isolate, const std::string& url, Local<Value> headersValue,
+                                   const HttpBody* body) {
+  curl_slist* headers = nullptr;
+  MaybeLocal<Object> reply;
+  if (genCurlHeaders(isolate, headersValue, &headers)) reply = httpCall(isolate, url.c_str(), headers, body);
+  curl_slist_free_all(headers);
+  return reply;
+}
+
+}  // namespace
+
 MaybeLocal<Value> replyContent(Isolate* isolate, Local<Object> reply) {
   return reply->Get(isolate->GetCurrentContext(), newString(isolate, "content"));
 }
@@ -493,11 +493,7 @@ MaybeLocal<Object> httpget(Isolate* isolate, const Local<Value>* argv, int argc)
   std::string url;
   if (!asciiValue(isolate, argv[0], &url)) return {};
   g_debug("httpget to %s...", url.c_str());
-  curl_slist* headers = nullptr;
-  MaybeLocal<Object> reply;
-  if (genCurlHeaders(isolate, headersValue, &headers)) reply = httpCall(isolate, url.c_str(), headers, nullptr);
-  curl_slist_free_all(headers);
-  return reply;
+  return callWithHeaders(isolate, url, headersValue, nullptr);
 }
 
 MaybeLocal<Object> httppost(Isolate* isolate, const Local<Value>* argv, int argc) {
@@ -519,12 +515,7 @@ MaybeLocal<Object> httppost(Isolate* isolate, const Local<Value>* argv, int argc
   g_debug("httppost to %s...", url.c_str());
   // A form without a part is no body at all: the request goes out as a GET.
   const bool hasBody = body.kind == HttpBody::Kind::kFields || !body.form.empty();
-  curl_slist* headers = nullptr;
-  MaybeLocal<Object> reply;
-  if (genCurlHeaders(isolate, headersValue, &headers))
-    reply = httpCall(isolate, url.c_str(), headers, hasBody ? &body : nullptr);
-  curl_slist_free_all(headers);
-  return reply;
+  return callWithHeaders(isolate, url, headersValue, hasBody ? &body : nullptr);
 }
 
 void HttpFunctionGet2(const FunctionCallbackInfo<Value>& args) {

@@ -106,9 +106,6 @@ class UrlEncodedBody {
   size_t capacity_ = 8192;
 };
 
-// Percent-encoding of every byte but letters, digits and "-._~".
-std::string percentEncode(const std::string& bytes);
-
 // The request header line for one name and value: "name: value".
 std::string headerLine(const std::string& name, const std::string& value);
 
