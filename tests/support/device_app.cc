@@ -1,7 +1,6 @@
 // DeviceApp: an app child and its own message-daemon stand-in, driven together.
 #include "device_app.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app_child.h"
@@ -72,6 +71,8 @@ bool DeviceApp::waitLog(const std::string& text, int times, int timeoutMs) {
   return false;
 }
 
+bool DeviceApp::waitGranted() { return waitLog("JSLOG: granted") && waitSent("interactiveMode.START", 1); }
+
 std::vector<MsgdProcess::Received> DeviceApp::sent(const std::string& kindPrefix) {
   std::vector<MsgdProcess::Received> found;
   for (auto& r : msgd_.received())
@@ -94,9 +95,8 @@ std::vector<CallCase> prefixed(const std::string& prefix, std::vector<CallCase> 
 }
 
 std::string whenGranted(const std::string& body) {
-  return "tobrel.connect('127.0.0.1', PORT);\n"
-         "tobrel.start(function () {\n" +
-         body + "ping(function (code) { log('end ' + code); });\n});\n";
+  return std::string(kConnect) + "tobrel.start(function () {\n" + body +
+         "ping(function (code) { log('end ' + code); });\n});\n";
 }
 
 void expectSent(DeviceApp& device, const std::string& kindPrefix, const std::vector<CallCase>& cases) {
@@ -107,9 +107,10 @@ void expectSent(DeviceApp& device, const std::string& kindPrefix, const std::vec
   EXPECT_EQ(got, expected);
 }
 
-const char* const kConnectAndStart =
-    "tobrel.connect('127.0.0.1', PORT);\n"
-    "tobrel.start(function () { log('granted'); });\n";
+#define TOBREL_TEST_CONNECT "tobrel.connect('127.0.0.1', PORT);\n"
+const char* const kConnect = TOBREL_TEST_CONNECT;
+const char* const kConnectAndStart = TOBREL_TEST_CONNECT "tobrel.start(function () { log('granted'); });\n";
+#undef TOBREL_TEST_CONNECT
 
 namespace {
 
@@ -151,7 +152,7 @@ void expectCallTable(DeviceApp& device, const std::string& module, const std::ve
   ASSERT_FALSE(cases.empty());
   ASSERT_FALSE(cases.back().sent.empty()) << "the last case must send";
   const std::vector<CallCase> calls = prefixed("tobrel." + module + ".", cases);
-  ASSERT_TRUE(device.start(setup + "tobrel.connect('127.0.0.1', PORT);\ntobrel.start(function () {\n" +
+  ASSERT_TRUE(device.start(setup + kConnect + "tobrel.start(function () {\n" +
                                tryCalls(calls) + "});\n",
                            accesses));
   ASSERT_TRUE(device.waitLog("JSLOG: " + std::to_string(cases.size() - 1) + " "));

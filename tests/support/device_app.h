@@ -52,6 +52,10 @@ class DeviceApp {
 
   // Waits until `text` occurs at least `times` times in the app's log.
   bool waitLog(const std::string& text, int times = 1, int timeoutMs = 10000);
+  // Waits for kConnectAndStart's "granted" and for the START in the stand-in's transcript,
+  // which is read on its own and can lag behind the app's log: after it, sent() holds every
+  // frame the app wrote before it was granted.
+  bool waitGranted();
   int countLog(const std::string& text) const;
   // The script's own lines (what log() wrote, without "MESSAGE: JSLOG: "), in order.
   std::vector<std::string> scriptLog() const;
@@ -83,8 +87,10 @@ std::vector<CallCase> prefixed(const std::string& prefix, std::vector<CallCase> 
 std::string whenGranted(const std::string& body);
 extern const char* const kGrantedRunDone;  // "JSLOG: end OK"
 
-// Script text that connects to the stand-in and asks for interactive mode, logging "granted"
-// once it is given.
+// Script text that connects to the stand-in (its port stands as PORT, replaced by start).
+extern const char* const kConnect;
+
+// kConnect, then a request for interactive mode that logs "granted" once it is given.
 extern const char* const kConnectAndStart;
 
 // Expects the frames of kind `kindPrefix` to be the cases' `sent` texts (frameBody's form), in

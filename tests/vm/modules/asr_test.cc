@@ -12,11 +12,10 @@
 using ::testing::HasSubstr;
 using ::testing::Not;
 using tobrel_test::DeviceApp;
+using tobrel_test::kConnect;
 using tobrel_test::tryCall;
 
 namespace {
-
-const char* const kConnect = "tobrel.connect('127.0.0.1', PORT);\n";
 
 // A function that logs "<name> heard <result as JSON>".
 std::string heard(const std::string& name) {

@@ -13,14 +13,9 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using tobrel_test::CallCase;
 using tobrel_test::DeviceApp;
+using tobrel_test::kConnect;
 
 using tobrel_test::kGrantedRunDone;
-
-namespace {
-
-const char* const kConnect = "tobrel.connect('127.0.0.1', PORT);\n";
-
-}  // namespace
 
 TEST(Ears, CallsAreRefusedOrSentWithTheirConvertedArguments) {
   const std::vector<CallCase> cases = tobrel_test::prefixed("tobrel.ears.", {
@@ -85,7 +80,7 @@ TEST(Ears, AResetsFunctionHearsEveryMessageOfItsRequest) {
                                "tobrel.start(function () { tobrel.ears.reset(heard); });\n",
                            {"ears"}));
   ASSERT_TRUE(device.waitSent("ears", 1));
-  const std::string request = device.sent("ears")[0].msg.id();
+  const auto request = device.sent("ears")[0];
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"response { }", "heard [OK] 0 0"},
       {"response { code: OK } ears { left: 1 }", "heard [OK] 1 0"},
@@ -95,7 +90,7 @@ TEST(Ears, AResetsFunctionHearsEveryMessageOfItsRequest) {
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].first);
-    ASSERT_TRUE(device.control("send last correlationId: \"" + request + "\" " + cases[i].first));
+    ASSERT_TRUE(device.answer(request, cases[i].first));
     ASSERT_TRUE(device.waitLog("MESSAGE: EarsResetCallback\n", static_cast<int>(i) + 1));
     ASSERT_TRUE(device.waitLog("JSLOG: heard ", static_cast<int>(i) + 1));
   }

@@ -12,10 +12,9 @@
 
 using ::testing::HasSubstr;
 using tobrel_test::DeviceApp;
+using tobrel_test::kConnect;
 
 namespace {
-
-const char* const kConnect = "tobrel.connect('127.0.0.1', PORT);\n";
 
 // Runs `call` and logs "<index> returned <value>" or "<index> threw <exception>".
 std::string tryCall(size_t index, const std::string& call) {
@@ -111,7 +110,7 @@ TEST(Led, BeforeInteractiveModeNothingIsSentAndTheShapeIsTestedFirst) {
                                "try { tobrel.led.light('red', function () {}); } catch (e) { log('bound: ' + e); }\n"
                                "tobrel.start(function () { tobrel.led.light('after'); log('granted'); });\n",
                            {"led"}));
-  ASSERT_TRUE(device.waitLog("JSLOG: granted"));
+  ASSERT_TRUE(device.waitGranted());
   EXPECT_THAT(device.log(), HasSubstr("JSLOG: three: Must be in interactive mode\n"));
   EXPECT_THAT(device.log(), HasSubstr("JSLOG: two: Wrong arguments\n"));
   EXPECT_THAT(device.log(), HasSubstr("JSLOG: bound: Must be in interactive mode\n"));
@@ -142,8 +141,7 @@ TEST(Led, EachCallbackHearsItsOwnRequestsCodesInOrder) {
   ASSERT_TRUE(device.waitSent("led.pulse", 1));
   const auto pulses = device.sent("led.pulse");
   ASSERT_EQ(pulses.size(), 1u);
-  ASSERT_TRUE(device.control("send last correlationId: \"" + pulses[0].msg.id() +
-                             "\" response { code: BUSY } event { code: NOT_CONNECTED }"));
+  ASSERT_TRUE(device.answer(pulses[0], "response { code: BUSY } event { code: NOT_CONNECTED }"));
   ASSERT_TRUE(device.waitLog("JSLOG: c:NOT_CONNECTED"));
   // Every name heard its own codes once, in order, and nothing of the others'.
   const std::string& log = device.log();

@@ -26,14 +26,6 @@ std::string written(const std::string& port, const std::string& data, const std:
   return "write { port: \"" + port + "\" data: \"" + data + "\" base: \"" + base + "\" }";
 }
 
-// Waits until the app has written `text` on standard output.
-bool waitOut(DeviceApp& device, const std::string& text) {
-  if (device.app().waitUntil([&]() { return device.app().out().find(text) != std::string::npos; }, 10000))
-    return true;
-  ADD_FAILURE() << "standard output lacks \"" << text << "\"; it holds:\n" << device.app().out();
-  return false;
-}
-
 }  // namespace
 
 TEST(Serial, CallsAreRefusedOrSentWithTheirRequest) {
@@ -76,7 +68,7 @@ TEST(Serial, BeforeInteractiveModeNothingIsSent) {
                                tobrel_test::tryCall("write", "s.write__()") +
                                tobrel_test::tryCall("listener", "s.addListener__(42)") + kConnectAndStart,
                            {"serial"}));
-  ASSERT_TRUE(device.waitLog("JSLOG: granted"));
+  ASSERT_TRUE(device.waitGranted());
   EXPECT_EQ(device.scriptLog(), (std::vector<std::string>{
                                     "open none threw Wrong arguments",
                                     "open fraction threw arg 2 is Integer baudrate",
@@ -86,7 +78,6 @@ TEST(Serial, BeforeInteractiveModeNothingIsSent) {
                                     "granted",
                                 }));
   EXPECT_EQ(device.app().out(), "dans c++\n");
-  ASSERT_TRUE(device.waitSent("", 1));  // the transcript can lag behind the app's log
   EXPECT_EQ(device.msgd().received().size(), 1u) << "the START alone";
 }
 
@@ -110,7 +101,7 @@ TEST(Serial, ListenerObjectsHearEachLineThroughTheirCurrentOnMessage) {
                            "tobrel.button.addListener(function (t) { log('button ' + t); return true; });\n" +
                                std::string(kConnectAndStart),
                            {"serial", "button"}));
-  ASSERT_TRUE(device.waitLog("JSLOG: granted"));
+  ASSERT_TRUE(device.waitGranted());
   ASSERT_TRUE(device.control("serial last ttyS0 hello  world"));
   ASSERT_TRUE(device.waitLog("JSLOG: first "));
   // Neither another event nor a reply is a line: nothing is called and nothing is written.
@@ -134,7 +125,7 @@ TEST(Serial, ListenerObjectsHearEachLineThroughTheirCurrentOnMessage) {
   // The removal is seen on standard output: the later lines deliver nothing.
   std::string out = "dans c++\n";
   for (int i = 0; i < 4; ++i) out += kDelivery;
-  ASSERT_TRUE(waitOut(device, out));
+  ASSERT_TRUE(device.app().waitFor(tobrel_test::Stream::kOut, out, 10000)) << device.app().out();
   EXPECT_EQ(device.app().out(), out);
 }
 
@@ -151,7 +142,7 @@ TEST(Serial, ListenersThatCannotBeCalledOrThrowAreRemoved) {
                            "s.addListener__({onMessage: function (o, port, data) { log('good ' + data); return true; }});\n" +
                                std::string(kConnectAndStart),
                            {"serial"}));
-  ASSERT_TRUE(device.waitLog("JSLOG: granted"));
+  ASSERT_TRUE(device.waitGranted());
   ASSERT_TRUE(device.control("serial last p one"));
   ASSERT_TRUE(device.waitLog("JSLOG: good one"));
   ASSERT_TRUE(device.control("serial last p two"));
@@ -169,6 +160,6 @@ TEST(Serial, ListenersThatCannotBeCalledOrThrowAreRemoved) {
   out += "call onMessage\ncast\narg0\n";            // the getter throws
   out += "call onMessage\ncast\n";                  // undefined
   out += std::string(kDelivery) + kDelivery;        // the good one, both lines
-  ASSERT_TRUE(waitOut(device, out));
+  ASSERT_TRUE(device.app().waitFor(tobrel_test::Stream::kOut, out, 10000)) << device.app().out();
   EXPECT_EQ(device.app().out(), out);
 }

@@ -14,11 +14,10 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using tobrel_test::CallCase;
 using tobrel_test::DeviceApp;
+using tobrel_test::kConnect;
 using tobrel_test::tryCall;
 
 namespace {
-
-const char* const kConnect = "tobrel.connect('127.0.0.1', PORT);\n";
 
 // Every credential holds "SEKRET", which must never show in the app's log.
 const char* const kAllCredentials =
@@ -142,14 +141,13 @@ TEST(SocialInit, CallbackRunsOnceAndALaterInitReusesTheObjects) {
   ASSERT_TRUE(device.waitSent("socialQuery", 1));
   const auto first = device.sent("socialQuery");
   ASSERT_EQ(first.size(), 1u);
-  ASSERT_TRUE(device.control("send last correlationId: \"" + first[0].msg.id() + "\" " + kAllCredentials));
+  ASSERT_TRUE(device.answer(first[0], kAllCredentials));
   ASSERT_TRUE(device.waitLog("WARNING: NO CORRELATION FOUND"));
 
   ASSERT_TRUE(device.control("button last SIMPLE"));
   ASSERT_TRUE(device.waitSent("socialQuery", 2));
   const auto queries = device.sent("socialQuery");
-  ASSERT_TRUE(device.control("send last correlationId: \"" + queries[1].msg.id() +
-                             "\" social { facebookToken: \"SEKRET-FB2\" }"));
+  ASSERT_TRUE(device.answer(queries[1], "social { facebookToken: \"SEKRET-FB2\" }"));
   ASSERT_TRUE(device.waitLog("JSLOG: second"));
   EXPECT_THAT(device.log(), HasSubstr("JSLOG: second true kept function true function\n"));
   EXPECT_EQ(device.countLog("JSLOG: first"), 1);

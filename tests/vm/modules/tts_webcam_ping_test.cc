@@ -18,13 +18,12 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using tobrel_test::CallCase;
 using tobrel_test::DeviceApp;
+using tobrel_test::kConnect;
 
 using tobrel_test::kGrantedRunDone;
 using tobrel_test::prefixed;
 
 namespace {
-
-const char* const kConnect = "tobrel.connect('127.0.0.1', PORT);\n";
 
 // The MESSAGE lines of the log that start with `prefix`, in order.
 std::vector<std::string> messages(const DeviceApp& device, const std::string& prefix) {
@@ -91,13 +90,12 @@ TEST(Tts, BeforeInteractiveModeNothingIsSent) {
   ASSERT_TRUE(device.start(std::string(kConnect) + tobrel_test::tryCalls(cases) +
                                "tobrel.start(function () { log('granted'); });\n",
                            {"tts", "webcam"}));
-  ASSERT_TRUE(device.waitLog("JSLOG: granted"));
+  ASSERT_TRUE(device.waitGranted());
   tobrel_test::expectOutcomes(device, cases);
   EXPECT_EQ(messages(device, "TtsFunctionStop"),
             (std::vector<std::string>{"TtsFunctionStop start", "TtsFunctionStop arg ok"}));
   EXPECT_THAT(device.log(), Not(HasSubstr("MESSAGE: TTS: say")));
   EXPECT_THAT(device.log(), Not(HasSubstr("MESSAGE: PingFunction")));
-  ASSERT_TRUE(device.waitSent("interactiveMode.START", 1));
   std::vector<std::string> kinds;
   for (const auto& r : device.msgd().received()) kinds.push_back(r.kind);
   EXPECT_EQ(kinds, (std::vector<std::string>{"interactiveMode.START"}));
@@ -125,8 +123,7 @@ TEST(Webcam, APhotosFunctionGetsAnObjectPerResponseAndEvent) {
   tobrel_test::expectOutcomes(device, cases);
   tobrel_test::expectSent(device, "webcam", cases);
   // An event whose code is missing still names the picture.
-  const std::string request = device.sent("webcam")[0].msg.id();
-  ASSERT_TRUE(device.control("send last correlationId: \"" + request + "\" event { description: \"late\" }"));
+  ASSERT_TRUE(device.answer(device.sent("webcam")[0], "event { description: \"late\" }"));
   ASSERT_TRUE(device.waitLog("JSLOG: photo ", 3));
   const std::vector<std::string> photos = {
       "photo [\"type\"] OK undefined undefined -",
