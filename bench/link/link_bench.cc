@@ -1,6 +1,6 @@
 // Device-link benchmark. A producer of our own writes pre-built button-event frames as fast as
 // the socket takes them, so the reader is always the limit; in the same run it measures
-//   - the yardstick: a plain C++ reader of the link's specified pattern (a 1 ms readiness
+//   - the yardstick: a plain C++ reader of the link's own reading pattern (a 1 ms readiness
 //     wait, then the length read and the payload read, one frame per pass of a GLib idle
 //     source), with no script engine;
 //   - the app child: the link's own natives and poller (connect, start, pollServer) feeding
@@ -186,13 +186,13 @@ struct Yardstick {
   GMainLoop* loop = nullptr;
 };
 
-// One pass of the specified pattern: a 1 ms readiness wait, then one frame.
+// One pass of the link's pattern: a kPollWaitMs readiness wait, then one frame.
 gboolean yardstickPass(gpointer raw) {
   auto* y = static_cast<Yardstick*>(raw);
   fd_set readSet;
   FD_ZERO(&readSet);
   FD_SET(y->fd, &readSet);
-  timeval wait = {0, 1000};
+  timeval wait = {0, kPollWaitMs * 1000};
   if (select(y->fd + 1, &readSet, nullptr, nullptr, &wait) <= 0) return TRUE;
   NuskMsg msg;
   if (!readFrame(y->fd, &msg)) _exit(1);

@@ -245,11 +245,11 @@ int main(int argc, char** argv) {
   std::string recordDir, repliesDir;
   const char* address = "127.0.0.1";
   std::vector<int> httpPorts;
-  struct TlsSpec {
+  struct TlsPort {
     int port;
     std::string cert, key;
   };
-  std::vector<TlsSpec> tlsPorts;
+  std::vector<TlsPort> tlsPorts;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (i + 1 >= argc) usage();
@@ -279,10 +279,10 @@ int main(int argc, char** argv) {
     listener.fd = listenOn(address, port, &listener.port);
     listeners.push_back(listener);
   }
-  for (const TlsSpec& spec : tlsPorts) {
+  for (const TlsPort& tls : tlsPorts) {
     Listener listener;
-    listener.tls = tlsContext(spec.cert, spec.key);
-    listener.fd = listenOn(address, spec.port, &listener.port);
+    listener.tls = tlsContext(tls.cert, tls.key);
+    listener.fd = listenOn(address, tls.port, &listener.port);
     listeners.push_back(listener);
   }
   for (const Listener& listener : listeners)

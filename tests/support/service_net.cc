@@ -94,14 +94,10 @@ void ServiceNet::alsoRun(const std::vector<std::string>& argv, const std::string
 
 std::unique_ptr<Process> ServiceNet::startApp(const std::string& appFolder, const std::string& requestLine,
                                               const AppChildOptions& options) {
-  std::vector<std::string> standIn = {WebStandIn::programPath(), "--http", "80"};
-  for (const std::string& arg : web_.folderArguments()) standIn.push_back(arg);
-  for (const std::string& spec : {"443:" + certs_.service + ":" + certs_.serviceKey,
-                                  "8443:" + certs_.selfSigned + ":" + certs_.selfSignedKey,
-                                  "9443:" + certs_.otherName + ":" + certs_.otherNameKey}) {
-    standIn.push_back("--tls");
-    standIn.push_back(spec);
-  }
+  const std::vector<std::string> standIn =
+      web_.commandLine("80", {"443:" + certs_.service + ":" + certs_.serviceKey,
+                              "8443:" + certs_.selfSigned + ":" + certs_.selfSignedKey,
+                              "9443:" + certs_.otherName + ":" + certs_.otherNameKey});
   const std::string transcript = web_.transcriptPath();
   const std::string hosts = dir_.path() + "/hosts", certs = dir_.path() + "/certs";
   const int debugLevel = options.debugLevel;

@@ -48,20 +48,23 @@ std::string WebStandIn::programPath() { return TOBREL_WEB_PROGRAM; }
 
 void WebStandIn::reply(const std::string& name, const std::string& raw) const { dir_.write("replies/" + name, raw); }
 
-std::vector<std::string> WebStandIn::folderArguments() const {
-  return {"--record", dir_.path() + "/record", "--replies", dir_.path() + "/replies"};
+std::vector<std::string> WebStandIn::commandLine(const std::string& httpPort,
+                                                const std::vector<std::string>& tls) const {
+  std::vector<std::string> argv = {programPath(), "--http",  httpPort, "--record", dir_.path() + "/record",
+                                   "--replies",   dir_.path() + "/replies"};
+  for (const std::string& listener : tls) {
+    argv.push_back("--tls");
+    argv.push_back(listener);
+  }
+  return argv;
 }
 
 bool WebStandIn::start(const std::vector<std::string>& tlsCertKeys) {
-  std::vector<std::string> argv = {programPath(), "--http", "0"};
-  for (const std::string& arg : folderArguments()) argv.push_back(arg);
-  for (const std::string& certKey : tlsCertKeys) {
-    argv.push_back("--tls");
-    argv.push_back("0:" + certKey);
-  }
+  std::vector<std::string> tls;
+  for (const std::string& certKey : tlsCertKeys) tls.push_back("0:" + certKey);
   RunOptions options;
   options.outputToFile = true;
-  process_ = Process::start(argv, options);
+  process_ = Process::start(commandLine("0", tls), options);
   const size_t listeners = 1 + tlsCertKeys.size();
   if (!process_->waitUntil([&]() { return countOf(process_->output(), "listening ") >= static_cast<int>(listeners); },
                            10000)) {

@@ -52,8 +52,9 @@ class WebStandIn {
   const std::vector<int>& tlsPorts() const { return tlsPorts_; }
   const std::string& error() const { return error_; }
 
-  // The stand-in's arguments for its folders ("--record DIR --replies DIR"), for who starts it.
-  std::vector<std::string> folderArguments() const;
+  // The stand-in's command line on these folders, for who starts it: plain HTTP on `httpPort`
+  // and one TLS listener for each "PORT:CERT:KEY" of `tls` ("0" picks a free port).
+  std::vector<std::string> commandLine(const std::string& httpPort, const std::vector<std::string>& tls) const;
 
   // The complete requests recorded so far, in order; waitRequests waits until there are `count`.
   std::vector<WebRequest> requests() const;
