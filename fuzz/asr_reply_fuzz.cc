@@ -48,16 +48,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // The whole reply must fit the socket's buffer, or writing it would block.
-  if (size > 65536) return 0;
   int pair[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) abort();
-  size_t written = 0;
-  while (written < size) {
-    const ssize_t n = write(pair[1], data + written, size - written);
-    if (n <= 0) abort();
-    written += static_cast<size_t>(n);
-  }
+  if (!tobrel_fuzz::socketWithInput(data, size, pair)) return 0;
   // The server's side ends after its reply, so a reply cut short reads as a lost connection.
   shutdown(pair[1], SHUT_WR);
   VoiceObject* voice = tobrel_fuzz::voiceHost();

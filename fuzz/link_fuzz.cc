@@ -74,14 +74,6 @@ void resetApp(TobrelData& app) {
   app.exitStatus = 0;
 }
 
-// How many bytes from `offset` make one frame the link reads whole, or 0 for none.
-size_t wholeFrame(const uint8_t* data, size_t size, size_t offset) {
-  if (size - offset < tobrel::frame::kHeaderSize) return 0;
-  const uint32_t length = tobrel::frame::decodeLength(data + offset);
-  if (length > tobrel::frame::kMaxPayload || size - offset - tobrel::frame::kHeaderSize < length) return 0;
-  return tobrel::frame::kHeaderSize + length;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -90,8 +82,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // The whole input must fit the socket's buffer, or writing it would block.
-  if (size > 65536) return 0;
+  int pair[2];
+  if (!tobrel_fuzz::socketWithInput(data, size, pair)) return 0;
   tobrel_fuzz::ScriptHost& host = tobrel_fuzz::ScriptHost::get();
   v8::Isolate* isolate = host.isolate();
   v8::HandleScope scope(isolate);
@@ -110,16 +102,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    newEventCallbackHandler(EventCallbackRecord, "multimedia.record", handler(handlers, "record")));
   registerCallback("once-1", newEventCallbackHandler(oneShot, "once", handler(handlers, "once")));
 
-  int pair[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) abort();
   app.sock = pair[0];
-  size_t written = 0;
-  while (written < size) {
-    const ssize_t n = write(pair[1], data + written, size - written);
-    if (n <= 0) abort();
-    written += static_cast<size_t>(n);
-  }
-  for (size_t offset = 0, frame; (frame = wholeFrame(data, size, offset)) > 0; offset += frame) pollServer(&app);
+  // One pass for each frame the link reads whole; it stops where the link would fail.
+  tobrel::frame::Reader frames;
+  frames.feed(data, size);
+  for (std::string payload; frames.next(&payload) == tobrel::frame::Reader::Result::kFrame;) pollServer(&app);
 
   resetApp(app);
   close(pair[0]);

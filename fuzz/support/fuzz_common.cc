@@ -1,10 +1,13 @@
-// Quiet logging and input splitting for the fuzz targets (see fuzz_common.h).
+// Quiet logging, input splitting and inputs on sockets for the fuzz targets (see fuzz_common.h).
 #include "fuzz_common.h"
 
 #include <glib.h>
 #include <google/protobuf/stubs/logging.h>
 #include <libxml/parser.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace tobrel_fuzz {
 
@@ -42,6 +45,17 @@ std::vector<std::string> zeroSeparatedPairs(const uint8_t* data, size_t size) {
   }
   if (parts.size() % 2 != 0) parts.emplace_back();
   return parts;
+}
+
+bool socketWithInput(const uint8_t* data, size_t size, int pair[2]) {
+  if (size > 65536) return false;
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) abort();
+  for (size_t written = 0; written < size;) {
+    const ssize_t n = write(pair[1], data + written, size - written);
+    if (n <= 0) abort();
+    written += static_cast<size_t>(n);
+  }
+  return true;
 }
 
 }  // namespace tobrel_fuzz

@@ -1,5 +1,5 @@
-// What every fuzz target may need, with no script engine: quiet logging and the split of an
-// input into name and value pairs.
+// What every fuzz target may need, with no script engine: quiet logging, the split of an
+// input into name and value pairs, and an input waiting on a socket.
 #ifndef TOBREL_FUZZ_SUPPORT_FUZZ_COMMON_H
 #define TOBREL_FUZZ_SUPPORT_FUZZ_COMMON_H
 
@@ -19,6 +19,11 @@ void quietLogs();
 // The input cut at each zero byte into names and values, alternately; an odd count gets an
 // empty last value.
 std::vector<std::string> zeroSeparatedPairs(const uint8_t* data, size_t size);
+
+// A connected socket pair whose pair[0] has the whole input waiting to be read (written into
+// pair[1]). False, with nothing opened, for an input too large for the socket's buffer, which
+// would block the write.
+bool socketWithInput(const uint8_t* data, size_t size, int pair[2]);
 
 }  // namespace tobrel_fuzz
 
