@@ -151,10 +151,10 @@ std::string hex(const std::string &bytes) {
 void serve(int client, const Options &options, int index) {
   std::string grammar;
   long grammars = 0, frames = 0, audioBytes = 0, others = 0;
-  bool answered = false;
   FILE *audioOut = options.audioOut != nullptr ? fopen(options.audioOut, "ab") : nullptr;
   std::string payload;
-  std::vector<std::string> pieces;  // of the answer, still to be written
+  const std::vector<std::string> pieces = answerPieces(options);
+  size_t next = 0;  // the piece of the answer to write next; past 0 once answering began
 
   if (options.noRead) waitForClose(client);
   while (!options.noRead && readFrame(client, &payload)) {
@@ -169,18 +169,16 @@ void serve(int client, const Options &options, int index) {
       audioBytes += static_cast<long>(message.audio().size());
       if (audioOut != nullptr) fwrite(message.audio().data(), 1, message.audio().size(), audioOut);
     }
-    if (!pieces.empty() || (!answered && frames >= options.after && options.answer != "never")) {
-      if (!answered && options.answer == "close") break;
-      if (!answered) pieces = answerPieces(options);
-      answered = true;
-      if (!writeAll(client, pieces.front().data(), pieces.front().size())) break;
-      pieces.erase(pieces.begin());
+    if (next < pieces.size() && frames >= options.after && options.answer != "never") {
+      if (options.answer == "close") break;
+      const std::string &piece = pieces[next++];
+      if (!writeAll(client, piece.data(), piece.size())) break;
     }
   }
   if (audioOut != nullptr) fclose(audioOut);
   close(client);
   printf("session %d grammars %ld frames %ld audio %ld other %ld answered %d grammar %s\n", index,
-         grammars, frames, audioBytes, others, answered ? 1 : 0, hex(grammar).c_str());
+         grammars, frames, audioBytes, others, next > 0 ? 1 : 0, hex(grammar).c_str());
   fflush(stdout);
 }
 
