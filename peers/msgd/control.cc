@@ -337,9 +337,7 @@ Result Control::ruleCommand(const std::string& verb, const std::string& line) {
     return Result{};
   }
   if (verb == "later" && rest == "data") {
-    Later later;
-    later.fromData = true;
-    rule.later.push_back(later);
+    rule.later.push_back(Later{true, {}});
     return Result{};
   }
   pb::NuskMsg attach;

@@ -207,9 +207,8 @@ std::vector<pb::NuskMsg> Responder::answer(const pb::NuskMsg& msg, LinkState* li
   // even when its reply is silent).
   std::optional<pb::NuskMsg> result;
   if (data_ && !attach) result = data_->result(msg);
-  bool resultLater = false;
-  if (later)
-    for (const Later& l : later->later) resultLater = resultLater || l.fromData;
+  const bool resultLater =
+      later != nullptr && std::any_of(later->later.begin(), later->later.end(), [](const Later& l) { return l.fromData; });
   // By default a command is answered OK, and so is a query without interactive id (the social
   // set-up) once there is a result to attach; anything else gets no answer.
   Answer a;
