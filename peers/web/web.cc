@@ -73,26 +73,27 @@ class Connection {
   SSL* ssl_;
 };
 
+// Appends what the connection has next to `pending`; false at the end.
+bool readMore(Connection& connection, std::string* pending) {
+  char buffer[16384];
+  const ssize_t n = connection.read(buffer, sizeof buffer);
+  if (n <= 0) return false;
+  pending->append(buffer, static_cast<size_t>(n));
+  return true;
+}
+
 // Reads from the connection into `pending` until it holds `wanted` bytes; false at the end.
 bool fill(Connection& connection, std::string* pending, size_t wanted) {
-  char buffer[16384];
-  while (pending->size() < wanted) {
-    const ssize_t n = connection.read(buffer, sizeof buffer);
-    if (n <= 0) return false;
-    pending->append(buffer, static_cast<size_t>(n));
-  }
+  while (pending->size() < wanted)
+    if (!readMore(connection, pending)) return false;
   return true;
 }
 
 // Reads until `pending` holds `marker`; returns its position or npos at the end.
 size_t fillUntil(Connection& connection, std::string* pending, const std::string& marker) {
-  char buffer[16384];
   size_t at;
-  while ((at = pending->find(marker)) == std::string::npos) {
-    const ssize_t n = connection.read(buffer, sizeof buffer);
-    if (n <= 0) return std::string::npos;
-    pending->append(buffer, static_cast<size_t>(n));
-  }
+  while ((at = pending->find(marker)) == std::string::npos)
+    if (!readMore(connection, pending)) return std::string::npos;
   return at;
 }
 
