@@ -11,8 +11,6 @@
 #include "data_resource.h"
 #include "descriptor.h"
 #include "engine.h"
-#include "interactive.h"
-#include "link.h"
 #include "modules.h"
 
 namespace tobrel_fuzz {
@@ -64,9 +62,7 @@ ScriptHost::ScriptHost() {
   v8::Local<v8::ObjectTemplate> global = createGlobalTemplate(isolate_);
   v8::Local<v8::ObjectTemplate> tobrel = v8::ObjectTemplate::New(isolate_);
   installModules(isolate_, global, tobrel, descriptor);
-  tobrel->Set(isolate_, "connect", v8::FunctionTemplate::New(isolate_, ConnectFunction));
-  tobrel->Set(isolate_, "start", v8::FunctionTemplate::New(isolate_, InteractiveFunctionStart));
-  tobrel->Set(isolate_, "stop", v8::FunctionTemplate::New(isolate_, InteractiveFunctionStop));
+  setLinkFunctions(isolate_, tobrel);
   global->Set(isolate_, "tobrel", tobrel);
   global->Set(isolate_, "file", createFileTemplate(isolate_));
   v8::Local<v8::Context> context = v8::Context::New(isolate_, nullptr, global);

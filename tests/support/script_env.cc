@@ -13,13 +13,11 @@
 #include "data_resource.h"
 #include "engine.h"
 #include "frame_codec.h"
-#include "interactive.h"
 #include "link.h"
 #include "modules.h"
 
 using net::zolvek::nusk::message::NuskMsg;
 using v8::Context;
-using v8::FunctionTemplate;
 using v8::HandleScope;
 using v8::Isolate;
 using v8::Local;
@@ -42,9 +40,7 @@ ScriptEnv::ScriptEnv(const std::string& appFolder, const std::string& appName)
   scope_.emplace(isolate_);
   Local<ObjectTemplate> global = createGlobalTemplate(isolate_);
   Local<ObjectTemplate> tobrel = ObjectTemplate::New(isolate_);
-  tobrel->Set(isolate_, "connect", FunctionTemplate::New(isolate_, ConnectFunction));
-  tobrel->Set(isolate_, "start", FunctionTemplate::New(isolate_, InteractiveFunctionStart));
-  tobrel->Set(isolate_, "stop", FunctionTemplate::New(isolate_, InteractiveFunctionStop));
+  setLinkFunctions(isolate_, tobrel);
   global->Set(isolate_, "tobrel", tobrel);
   global->Set(isolate_, "file", createFileTemplate(isolate_));
   Local<Context> context = Context::New(isolate_, nullptr, global);

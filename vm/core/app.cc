@@ -84,6 +84,12 @@ Local<ObjectTemplate> createGlobalTemplate(Isolate* isolate) {
   return global;
 }
 
+void setLinkFunctions(Isolate* isolate, Local<ObjectTemplate> tobrel) {
+  setFunction(isolate, tobrel, "connect", ConnectFunction);
+  setFunction(isolate, tobrel, "start", InteractiveFunctionStart);
+  setFunction(isolate, tobrel, "stop", InteractiveFunctionStop);
+}
+
 void startApp(TobrelData* data) {
   Isolate* isolate = Isolate::GetCurrent();
   HandleScope scope(isolate);
@@ -95,9 +101,7 @@ void startApp(TobrelData* data) {
   installModules(isolate, global, tobrel, *descriptor);
   data->descriptor.reset(descriptor);
   setFunction(isolate, tobrel, "ping", PingFunction);
-  setFunction(isolate, tobrel, "connect", ConnectFunction);
-  setFunction(isolate, tobrel, "start", InteractiveFunctionStart);
-  setFunction(isolate, tobrel, "stop", InteractiveFunctionStop);
+  setLinkFunctions(isolate, tobrel);
   setFunction(isolate, tobrel, "info", ConfigTobrelGet);
   seedRandom();
   setFunction(isolate, tobrel, "random", RandomFunction);

@@ -15,8 +15,11 @@ int runChild(void* unused, TobrelData* data);
 // Builds the app's context from its folder, runs main.js once and releases the context handle.
 void startApp(TobrelData* data);
 
-// The global object's template: log, exit, setTimeout and one internal field.
+// The global object's template: log, exit, setTimeout, ping and one internal field.
 v8::Local<v8::ObjectTemplate> createGlobalTemplate(v8::Isolate* isolate);
+
+// The device link's natives on the `tobrel` template, in their order: connect, start, stop.
+void setLinkFunctions(v8::Isolate* isolate, v8::Local<v8::ObjectTemplate> tobrel);
 
 // The one-shot check armed 10000 ms after start-up: ends an app that is still not interactive.
 gboolean autokillNotInteractive(gpointer data);
