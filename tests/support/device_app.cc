@@ -22,10 +22,7 @@ bool DeviceApp::start(const std::string& mainJs, const std::vector<std::string>&
     ADD_FAILURE() << "msgd: " << msgd_.startError();
     return false;
   }
-  std::string js = mainJs;
-  const std::string port = std::to_string(msgd_.port());
-  for (size_t at = js.find("PORT"); at != std::string::npos; at = js.find("PORT", at + port.size()))
-    js.replace(at, 4, port);
+  const std::string js = replaceAll(mainJs, "PORT", std::to_string(msgd_.port()));
   std::string descriptor = "<descriptor><accesses>";
   for (const std::string& access : accesses) descriptor += "<access>" + access + "</access>";
   descriptor += "</accesses></descriptor>\n";
@@ -48,11 +45,7 @@ bool DeviceApp::answer(const MsgdProcess::Received& request, const std::string& 
                  messageText);
 }
 
-int DeviceApp::countLog(const std::string& text) const {
-  int times = 0;
-  for (size_t at = log().find(text); at != std::string::npos; at = log().find(text, at + text.size())) ++times;
-  return times;
-}
+int DeviceApp::countLog(const std::string& text) const { return countOf(log(), text); }
 
 std::vector<std::string> DeviceApp::scriptLog() const {
   static const std::string kPrefix = "MESSAGE: JSLOG: ";

@@ -130,6 +130,10 @@ bool isRunning(pid_t pid);
 std::vector<std::string> lines(const std::string& text);
 // Number of (non-overlapping) occurrences of `needle` in `text`.
 int countOf(const std::string& text, const std::string& needle);
+// `text` with every occurrence of `from` replaced by `to`, left to right.
+std::string replaceAll(std::string text, const std::string& from, const std::string& to);
+// `text` `times` times over.
+std::string repeat(const std::string& text, size_t times);
 
 }  // namespace tobrel_test
 

@@ -10,24 +10,22 @@
 
 namespace tobrel_test {
 
-std::string WebRequest::header(const std::string& name) const {
-  for (const std::string& line : headers) {
-    if (line.size() > name.size() && line[name.size()] == ':' &&
-        strncasecmp(line.c_str(), name.c_str(), name.size()) == 0) {
-      size_t from = name.size() + 1;
-      while (from < line.size() && line[from] == ' ') ++from;
-      return line.substr(from);
-    }
-  }
-  return "";
-}
-
-bool WebRequest::hasHeader(const std::string& name) const {
+const std::string* WebRequest::findHeader(const std::string& name) const {
   for (const std::string& line : headers)
     if (line.size() > name.size() && line[name.size()] == ':' && strncasecmp(line.c_str(), name.c_str(), name.size()) == 0)
-      return true;
-  return false;
+      return &line;
+  return nullptr;
 }
+
+std::string WebRequest::header(const std::string& name) const {
+  const std::string* line = findHeader(name);
+  if (line == nullptr) return "";
+  size_t from = name.size() + 1;
+  while (from < line->size() && (*line)[from] == ' ') ++from;
+  return line->substr(from);
+}
+
+bool WebRequest::hasHeader(const std::string& name) const { return findHeader(name) != nullptr; }
 
 std::string httpReply(const std::string& status, const std::vector<std::string>& headers, const std::string& body) {
   std::string raw = "HTTP/1.1 " + status + "\r\n";

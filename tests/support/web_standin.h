@@ -27,6 +27,10 @@ struct WebRequest {
   // The value of the first header line of that name (any case), or "" when there is none.
   std::string header(const std::string& name) const;
   bool hasHeader(const std::string& name) const;
+
+ private:
+  // The first header line of that name, or null.
+  const std::string* findHeader(const std::string& name) const;
 };
 
 // A raw HTTP/1.1 reply: the status line "HTTP/1.1 <status>", the header lines, Content-Length

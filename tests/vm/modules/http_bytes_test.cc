@@ -7,16 +7,9 @@
 #include <vector>
 
 #include "http.h"
+#include "process.h"
 
-namespace {
-
-std::string repeat(const std::string& text, size_t times) {
-  std::string out;
-  for (size_t i = 0; i < times; ++i) out += text;
-  return out;
-}
-
-}  // namespace
+using tobrel_test::repeat;
 
 // Escaping can triple a pair: the body must hold every escaped byte however long the values,
 // and the trailing "&" goes only when a pair was written.

@@ -23,6 +23,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using tobrel_test::AppChildOptions;
 using tobrel_test::httpReply;
+using tobrel_test::repeat;
 using tobrel_test::RunResult;
 using tobrel_test::TempDir;
 using tobrel_test::WebRequest;
@@ -38,31 +39,18 @@ const char* const kTry =
     "  try { log(i + ' returned ' + JSON.stringify(f())); } catch (e) { log(i + ' threw ' + e); }\n"
     "}\n";
 
-std::string replacePort(std::string js, int port) {
-  const std::string text = std::to_string(port);
-  for (size_t at = js.find("PORT"); at != std::string::npos; at = js.find("PORT", at + text.size()))
-    js.replace(at, 4, text);
-  return js;
-}
-
 // Writes an app granted "http" whose main.js is kTry, `body` (PORT replaced) and exit().
 void writeHttpApp(const TempDir& apps, const std::string& body, int port,
                   const std::map<std::string, std::string>& files = {}) {
   std::map<std::string, std::string> extra = files;
   extra["descriptor.xml"] = kHttpDescriptor;
-  tobrel_test::writeApp(apps, "app", std::string(kTry) + replacePort(body, port) + "exit();\n", extra);
+  tobrel_test::writeApp(apps, "app", std::string(kTry) + tobrel_test::replaceAll(body, "PORT", std::to_string(port)) + "exit();\n", extra);
 }
 
 RunResult runHttpApp(const TempDir& apps) {
   AppChildOptions options;
   options.run.timeoutMs = 30000;
   return tobrel_test::runAppChild(apps.path(), "app PLAIN inst", options);
-}
-
-std::string repeat(const std::string& text, size_t times) {
-  std::string out;
-  for (size_t i = 0; i < times; ++i) out += text;
-  return out;
 }
 
 // The request whose target is `target`, or an empty one.
