@@ -13,6 +13,11 @@ namespace tobrel_test {
 const char* const kFastTimers = "TOBRELVM_TIME_DIVISOR=100";
 const char* const kEmptyDescriptor = "<descriptor><accesses></accesses></descriptor>\n";
 
+const char* const kTryFunction =
+    "function t(tag, f) {\n"
+    "  try { log(tag + ' returned ' + JSON.stringify(f())); } catch (e) { log(tag + ' threw ' + e); }\n"
+    "}\n";
+
 RunOptions launcherRunOptions() {
   RunOptions options;
   options.discardSyslog = true;

@@ -28,6 +28,14 @@ extern const char* const kFastTimers;
 // An access list that grants nothing: an app folder needs one to start at all.
 extern const char* const kEmptyDescriptor;
 
+// Script text that defines t(tag, f): runs f and logs "<tag> returned <JSON of its result>" or
+// "<tag> threw <exception>", so one app can try a table of calls.
+extern const char* const kTryFunction;
+
+// Whether `text` occurs in an app's `log`, naming only the text when it does not: the logs of
+// apps that move much data are too long to print whole.
+#define EXPECT_LOG(log, text) EXPECT_NE((log).find(text), std::string::npos) << "not in the log: " << (text)
+
 // Writes <root>/<name>/main.js and any extra files (name relative to the app folder), and
 // kEmptyDescriptor as descriptor.xml unless the extra files hold one.
 std::string writeApp(const TempDir& root, const std::string& name, const std::string& mainJs,

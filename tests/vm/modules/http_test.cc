@@ -33,18 +33,14 @@ namespace {
 
 const char* const kHttpDescriptor = "<descriptor><accesses><access>http</access></accesses></descriptor>\n";
 
-// Runs each call in turn, logging "<i> returned <JSON of the result>" or "<i> threw <text>".
-const char* const kTry =
-    "function t(i, f) {\n"
-    "  try { log(i + ' returned ' + JSON.stringify(f())); } catch (e) { log(i + ' threw ' + e); }\n"
-    "}\n";
-
-// Writes an app granted "http" whose main.js is kTry, `body` (PORT replaced) and exit().
+// Writes an app granted "http" whose main.js is kTryFunction, `body` (PORT replaced) and exit().
 void writeHttpApp(const TempDir& apps, const std::string& body, int port,
                   const std::map<std::string, std::string>& files = {}) {
   std::map<std::string, std::string> extra = files;
   extra["descriptor.xml"] = kHttpDescriptor;
-  tobrel_test::writeApp(apps, "app", std::string(kTry) + tobrel_test::replaceAll(body, "PORT", std::to_string(port)) + "exit();\n", extra);
+  const std::string mainJs =
+      std::string(tobrel_test::kTryFunction) + tobrel_test::replaceAll(body, "PORT", std::to_string(port)) + "exit();\n";
+  tobrel_test::writeApp(apps, "app", mainJs, extra);
 }
 
 RunResult runHttpApp(const TempDir& apps) {
@@ -65,8 +61,6 @@ std::string tail(const std::string& log) { return log.size() <= 3000 ? log : "..
 
 }  // namespace
 
-// Whether `text` occurs in `log`, without printing the whole log when it does not.
-#define EXPECT_LOG(log, text) EXPECT_NE((log).find(text), std::string::npos) << "not in the log: " << (text)
 
 TEST(Http, ObjectOnlyWithItsAccessWordAndMethodsInOrder) {
   TempDir apps;

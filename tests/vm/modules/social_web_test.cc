@@ -31,11 +31,8 @@ const char* const kCredentials =
     " twitterToken: \"SEKRET-TT\" twitterTokenSecret: \"SEKRET-TS\" facebookToken: \"SEKRET-FB+1\""
     " soundcloudToken: \"SEKRET-SC\" }";
 
-// Every call below: "<tag> returned <JSON of the result>" or "<tag> threw <text>".
+// Every call below logs through kTryFunction's t().
 const char* const kCalls =
-    "function t(tag, f) {\n"
-    "  try { log(tag + ' returned ' + JSON.stringify(f())); } catch (e) { log(tag + ' threw ' + e); }\n"
-    "}\n"
     "tobrel.connect('127.0.0.1', 7000);\n"
     "social.init(function () {\n"
     "  var fb = social.facebook, sc = social.soundcloud, p = {a: 'b'};\n"
@@ -66,7 +63,6 @@ const WebRequest* requestTo(const std::vector<WebRequest>& requests, const std::
 
 }  // namespace
 
-#define EXPECT_LOG(log, text) EXPECT_NE((log).find(text), std::string::npos) << "not in the log: " << (text)
 
 TEST(SocialWeb, RequestsCarryTheTokenOnlyToTheirOwnService) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for its namespaces";
@@ -79,7 +75,7 @@ TEST(SocialWeb, RequestsCarryTheTokenOnlyToTheirOwnService) {
   const std::string daemonLog = dir.path() + "/msgd.out";
   net.alsoRun({tobrel::test::MsgdProcess::programPath(), "--port", kDaemonPort, "--no-stdin", "--exec", kCredentials},
               daemonLog, "listening on");
-  tobrel_test::writeApp(dir, "app", kCalls,
+  tobrel_test::writeApp(dir, "app", std::string(tobrel_test::kTryFunction) + kCalls,
                         {{"descriptor.xml", "<descriptor><accesses><access>http</access><access>facebook</access>"
                                             "<access>soundcloud</access></accesses></descriptor>\n"}});
   tobrel_test::AppChildOptions options;
