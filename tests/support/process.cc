@@ -11,7 +11,9 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -374,6 +376,25 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
   return text;
+}
+
+bool eventually(const std::function<bool()>& condition, int timeoutMs) {
+  for (int i = 0; i < timeoutMs; ++i) {
+    if (condition()) return true;
+    usleep(1000);
+  }
+  return condition();
+}
+
+int unreadBytes(int fd) {
+  int n = -1;
+  return ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
+}
+
+bool blockedInRecv(pid_t id) {
+  std::ifstream state("/proc/" + std::to_string(id) + "/syscall");
+  long number = -1;
+  return state >> number && number == SYS_recvfrom;
 }
 
 std::string repeat(const std::string& text, size_t times) {

@@ -135,6 +135,13 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 // `text` `times` times over.
 std::string repeat(const std::string& text, size_t times);
 
+// Waits up to `timeoutMs` for `condition`, checking it every millisecond; whether it came true.
+bool eventually(const std::function<bool()>& condition, int timeoutMs = 5000);
+// Bytes that have arrived on `fd` (a socket or a pipe) and are not read yet; -1 on error.
+int unreadBytes(int fd);
+// Whether process or thread `id` is blocked in recv() at this moment (/proc/<id>/syscall).
+bool blockedInRecv(pid_t id);
+
 }  // namespace tobrel_test
 
 #endif

@@ -29,6 +29,7 @@
 #include "asrd_process.h"
 #include "audio_device.h"
 #include "platform.h"
+#include "process.h"
 
 using net::zolvek::asr::message::AsrMsg;
 using net::zolvek::asr::message::NOMATCH;
@@ -82,21 +83,8 @@ struct SocketPair {
   }
 };
 
-// Bytes that have arrived on a socket (or pipe) and are not read yet.
-int queued(int fd) {
-  int n = -1;
-  return ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
-}
-
-// Waits up to 5 s for `condition`; whether it came true.
-template <typename Condition>
-bool eventually(Condition condition) {
-  for (int i = 0; i < 5000; ++i) {
-    if (condition()) return true;
-    usleep(1000);
-  }
-  return condition();
-}
+using tobrel_test::eventually;
+using tobrel_test::unreadBytes;
 
 // The link's deadlines for one test.
 class LinkDeadlines {
@@ -216,7 +204,7 @@ TEST(AsrReceive, AssemblesAFrameThatArrivesInPieces) {
     for (size_t i = 0; i + 1 < std::size(cuts); ++i) {
       ASSERT_EQ(static_cast<ssize_t>(cuts[i + 1] - cuts[i]),
                 write(pair.theirs, frame.data() + cuts[i], cuts[i + 1] - cuts[i]));
-      if (!eventually([&] { return queued(pair.ours) == 0; })) return;
+      if (!eventually([&] { return unreadBytes(pair.ours) == 0; })) return;
       ++readAlone;
     }
   });
@@ -500,7 +488,7 @@ TEST(AsrConversation, EveryKindOfAnswerFromTheStandIn) {
           uint64_t arrived = 0;
           if (!eventually([&] {
                 arrived = bytesReceived(s);
-                return arrived > before && queued(s) == 0;
+                return arrived > before && unreadBytes(s) == 0;
               }))
             return;
           readAlone.push_back(arrived);
@@ -602,7 +590,7 @@ TEST(AudioDevice, AReadGathersAWholeBufferFromPieces) {
     const std::string a(1000, 'a'), b(1048, 'b');
     ASSERT_EQ(1000, write(fds[1], a.data(), a.size()));
     // The second piece only once the first was read: the reader must come back for it.
-    firstReadAlone = eventually([&] { return queued(fds[0]) == 0; });
+    firstReadAlone = eventually([&] { return unreadBytes(fds[0]) == 0; });
     ASSERT_EQ(1048, write(fds[1], b.data(), b.size()));
     close(fds[1]);
   });

@@ -8,11 +8,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 
 #include "app_child.h"
 #include "device_app.h"
@@ -106,13 +104,6 @@ class RawDaemon {
   int listener_;
   int app_ = -1;
 };
-
-// True while the app's one thread is blocked in recv(): inside a frame, with nothing to read.
-bool waitsInRecv(pid_t pid) {
-  std::ifstream state("/proc/" + std::to_string(pid) + "/syscall");
-  long number = -1;
-  return state >> number && number == SYS_recvfrom;
-}
 
 std::string frameOf(const NuskMsg& msg) {
   std::string frame;
@@ -307,7 +298,7 @@ TEST(AppLinkRaw, SplitAndEmptyFramesAreReadAndAnOverLongLengthIsFatal) {
       // A piece that leaves the frame unfinished must have been read on its own: the app then
       // waits in the frame's read for the next one.
       if (i + 1 < pieces.size()) {
-        ASSERT_TRUE(app->waitUntil([&] { return waitsInRecv(app->pid()); }, 5000)) << "piece " << i << "\n" << app->err();
+        ASSERT_TRUE(app->waitUntil([&] { return tobrel_test::blockedInRecv(app->pid()); }, 5000)) << "piece " << i << "\n" << app->err();
       }
     }
     RunResult r = app->wait(10000);

@@ -9,7 +9,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -24,6 +23,7 @@
 #include "link.h"
 #include "log_capture.h"
 #include "nusk-message.pb.h"
+#include "process.h"
 #include "script_env.h"
 #include "tobrel_data.h"
 
@@ -89,24 +89,12 @@ struct Listener {
 
 // Waits (up to 5 s) until the reader has taken every byte written to `fd`'s peer so far.
 bool allTaken(int fd) {
-  for (int i = 0; i < 5000; ++i) {
-    int unread = -1;
-    if (ioctl(fd, FIONREAD, &unread) == 0 && unread == 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
+  return tobrel_test::eventually([fd] { return tobrel_test::unreadBytes(fd) == 0; });
 }
 
 // Waits (up to 5 s) until thread `tid` of this process is blocked in recv().
 bool waitsInRecv(pid_t tid) {
-  const std::string path = "/proc/self/task/" + std::to_string(tid) + "/syscall";
-  for (int i = 0; i < 5000; ++i) {
-    std::ifstream state(path);
-    long number = -1;
-    if (state >> number && number == SYS_recvfrom) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
+  return tobrel_test::eventually([tid] { return tobrel_test::blockedInRecv(tid); });
 }
 
 int openDescriptors() {
