@@ -13,7 +13,9 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using tobrel_test::DeviceApp;
 using tobrel_test::kConnect;
-using tobrel_test::tryCall;
+using tobrel_test::CallCase;
+using tobrel_test::expectOutcomes;
+using tobrel_test::tryCalls;
 
 namespace {
 
@@ -51,29 +53,21 @@ TEST(Asr, CallsAreRefusedOrSent) {
       // log() writes one byte per character; the WARNING shows the UTF-8 path.
       {"file('caf\\u00e9')", "threw access denied: caf\xe9", "threw access denied: caf\xe9"},
   };
-  std::string calls;
+  std::vector<CallCase> before, after;
   for (size_t i = 0; i < cases.size(); ++i) {
-    std::string call = cases[i].call;
-    const size_t at = call.find("HEARD");
-    if (at != std::string::npos) call.replace(at, 5, heard("fn" + std::to_string(i)));
-    calls += tryCall("PHASE " + std::to_string(i), "tobrel.asr." + call);
+    const std::string call =
+        "tobrel.asr." + tobrel_test::replaceAll(cases[i].call, "HEARD", heard("fn" + std::to_string(i)));
+    before.push_back({call, cases[i].before});
+    after.push_back({call, cases[i].after});
   }
-  auto phase = [&](const std::string& name) {
-    std::string js = calls;
-    for (size_t at = js.find("PHASE"); at != std::string::npos; at = js.find("PHASE", at)) js.replace(at, 5, name);
-    return js;
-  };
   DeviceApp device;
   ASSERT_TRUE(device.control("reply asr silent"));
-  ASSERT_TRUE(device.start(std::string(kConnect) + phase("before") + "tobrel.start(function () {\n" +
-                               phase("after") + "log('done');\n});\n",
+  ASSERT_TRUE(device.start(std::string(kConnect) + tryCalls(before, "before") + "tobrel.start(function () {\n" +
+                               tryCalls(after, "after") + "log('done');\n});\n",
                            {"asr"}));
   ASSERT_TRUE(device.waitLog("JSLOG: done"));
-  for (size_t i = 0; i < cases.size(); ++i) {
-    SCOPED_TRACE(cases[i].call);
-    EXPECT_THAT(device.log(), HasSubstr("JSLOG: before " + std::to_string(i) + " " + cases[i].before + "\n"));
-    EXPECT_THAT(device.log(), HasSubstr("JSLOG: after " + std::to_string(i) + " " + cases[i].after + "\n"));
-  }
+  expectOutcomes(device, before, "before");
+  expectOutcomes(device, after, "after");
   EXPECT_THAT(device.log(), HasSubstr("MESSAGE: ASR: grammar[g]\n"));
   EXPECT_THAT(device.log(), HasSubstr("MESSAGE: ASR: grammarFile[grammars/a.abnf]\n"));
   EXPECT_THAT(device.log(), HasSubstr("WARNING: access denied: ../secret.abnf\n"));
