@@ -11,10 +11,10 @@
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-using tobrel_test::DeviceApp;
-using tobrel_test::kConnect;
 using tobrel_test::CallCase;
+using tobrel_test::DeviceApp;
 using tobrel_test::expectOutcomes;
+using tobrel_test::kConnect;
 using tobrel_test::tryCalls;
 
 namespace {
