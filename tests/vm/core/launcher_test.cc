@@ -215,10 +215,13 @@ TEST(LauncherChildren, AtMostThreeAcceptsAgainAfterOneEndsAndEndOfInputLeavesThe
   ASSERT_TRUE(launcher->waitUntil([&] { return tobrel_test::childrenOf(pid).size() == 2; }, kWaitMs));
   launcher->write("idle\n");
   ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << launcher->err();
-  // The apps share the launcher's standard error, so their lines can fall between these two.
+  // The apps share the launcher's standard error, so their lines can fall between these two;
+  // the count comes from /proc, so its log line may still be on the way.
+  const std::string countedLine = "DEBUG: end process: " + std::to_string(ended) + " nbChild 2\n";
+  ASSERT_TRUE(launcher->waitFor(Stream::kErr, countedLine, kWaitMs)) << launcher->err();
   const std::string err = launcher->err();
   const size_t signalled = err.find("DEBUG: end process: sigchild\n");
-  const size_t counted = err.find("DEBUG: end process: " + std::to_string(ended) + " nbChild 2\n");
+  const size_t counted = err.find(countedLine);
   ASSERT_NE(counted, std::string::npos) << err;
   EXPECT_LT(signalled, counted) << err;
   EXPECT_THAT(launcher->err(), HasSubstr("MESSAGE: nbChild 2\n"));
