@@ -63,6 +63,9 @@ void print_element_names(v8::Isolate* isolate, xmlNode* node, v8::Local<v8::Obje
   g_message("node type: print_element_names");
   for (xmlNode* cur = node; cur != nullptr; cur = cur->next) {
     if (cur->type != XML_ELEMENT_NODE) continue;
+    // Of repeated siblings only the last stays: the others' names and values must not stay
+    // referenced until the whole document is converted.
+    v8::HandleScope scope(isolate);
     const char* name = reinterpret_cast<const char*>(cur->name);
     g_message("node type: Element, name: %s\n", name);
     if (xmlFirstElementChild(cur) != nullptr) {

@@ -191,6 +191,17 @@ TEST(AppLaunchType, SemanticFollowsRawSemantic) {
   EXPECT_THAT(r.err, HasSubstr("MESSAGE: ASR: parseSemantic: Failed to parse document\n"));
 }
 
+// Of 500,000 repeated elements only the last is kept, and the others' texts must not pile up
+// on the script heap meanwhile.
+TEST(AppLaunchType, WideSemanticDoesNotEndTheApp) {
+  RunResult r = runApp(logAndExit("(launchType.rawSemantic = '<semantic>' + '<a>12</a>'.repeat(500000) + "
+                                  "'<a>last</a></semantic>', launchType.semantic.a)"),
+                       {}, "app ASR;hi;x inst");
+  // Two million walk lines: the log is too long to print.
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+  EXPECT_EQ(logged(r), "last");
+}
+
 std::string configBin(const ConfigApp& app) { return app.SerializePartialAsString(); }
 
 ConfigApp sampleConfig() {
