@@ -3,6 +3,7 @@
 
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
 
 #include <string>
 #include <vector>
@@ -115,6 +116,23 @@ TEST_F(SemanticTest, DocumentDeclaringEntitiesIsRefused) {
     EXPECT_TRUE(env.loggedAt(G_LOG_LEVEL_DEBUG, "ASR: parseSemantic: a document that declares entities is refused"))
         << c.what;
   }
+}
+
+void countXmlError(void* count, xmlErrorPtr) { ++*static_cast<int*>(count); }
+
+// libxml2's own account of a bad document is a DEBUG line of the app's log, under the
+// threshold and masking of every line. Another handler of the process is put back after it.
+TEST_F(SemanticTest, ParserMessagesGoToTheLog) {
+  int others = 0;
+  xmlSetStructuredErrorFunc(&others, countXmlError);
+  convert("<s><c>1</d></s>");
+  EXPECT_TRUE(env.loggedAt(G_LOG_LEVEL_DEBUG,
+                           "ASR: parseSemantic: noname.xml:1: Opening and ending tag mismatch: c line 1 and d"))
+      << ::testing::PrintToString(env.messages(G_LOG_LEVEL_DEBUG));
+  EXPECT_EQ(others, 0);
+  EXPECT_EQ(xmlStructuredError, countXmlError);
+  EXPECT_EQ(xmlStructuredErrorContext, &others);
+  xmlSetStructuredErrorFunc(nullptr, nullptr);
 }
 
 TEST_F(SemanticTest, MalformedTextLeavesTargetUnchanged) {
