@@ -3,12 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <syslog.h>
+
 #include <map>
 #include <string>
 
 #include "app_child.h"
 #include "modules.h"
 #include "nusk-message.pb.h"
+#include "syslog_capture.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -189,6 +192,44 @@ TEST(AppLaunchType, SemanticFollowsRawSemantic) {
       {}, "app ASR;hi;<city>Paris</city> inst");
   EXPECT_EQ(logged(r), "Paris,Paris,Oslo,undefined") << r.err;
   EXPECT_THAT(r.err, HasSubstr("MESSAGE: ASR: parseSemantic: Failed to parse document\n"));
+}
+
+// Of 500,000 repeated elements only the last is kept, and the others' texts must not pile up
+// on the script heap meanwhile.
+TEST(AppLaunchType, WideSemanticDoesNotEndTheApp) {
+  RunResult r = runApp(logAndExit("(launchType.rawSemantic = '<semantic>' + '<a>12</a>'.repeat(500000) + "
+                                  "'<a>last</a></semantic>', launchType.semantic.a)"),
+                       {}, "app ASR;hi;x inst");
+  // Two million walk lines: the log is too long to print.
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+  EXPECT_EQ(logged(r), "last");
+}
+
+// The parser's own account of a bad document is a DEBUG line of the app's log: on standard
+// error only under a threshold that shows DEBUG, in syslog always.
+TEST(AppLaunchType, ParserMessagesGoThroughTheLog) {
+  const std::string line = "ASR: parseSemantic: noname.xml:1: Opening and ending tag mismatch: c line 1 and d";
+  for (int debugLevel : {5, 7}) {
+    SCOPED_TRACE(debugLevel);
+    tobrel_test::SyslogCapture syslog;
+    tobrel_test::AppChildOptions options = fast();
+    options.debugLevel = debugLevel;
+    options.run.syslog = &syslog;
+    TempDir apps;
+    tobrel_test::writeApp(apps, "app", logAndExit("typeof launchType.semantic"));
+    RunResult r = tobrel_test::runAppChild(apps.path(), "app ASR;hi;<c>1</d> inst", options);
+    EXPECT_EQ(logged(r), "undefined") << r.err;
+    EXPECT_THAT(r.err, HasSubstr("MESSAGE: ASR: parseSemantic: Failed to parse document\n"));
+    EXPECT_THAT(r.err, Not(HasSubstr("parser error")));
+    if (debugLevel == 5) {
+      EXPECT_THAT(r.err, Not(HasSubstr("tag mismatch")));
+    } else {
+      EXPECT_THAT(r.err, HasSubstr("DEBUG: " + line + "\n"));
+    }
+    const auto records = syslog.find(line);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].severity, LOG_DEBUG);
+  }
 }
 
 std::string configBin(const ConfigApp& app) { return app.SerializePartialAsString(); }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app_child.h"
 #include "device_app.h"
 
 using ::testing::HasSubstr;
@@ -159,4 +160,38 @@ TEST(Asr, ResultObjectComesFromTheFirstRecognition) {
   EXPECT_THAT(device.log(), HasSubstr("MESSAGE: ASR: AsrCallback: recognition(0).has_confident() false\n"));
   EXPECT_THAT(device.log(), HasSubstr("MESSAGE: ASR: AsrCallback: recognition(0).has_semantic() false\n"));
   EXPECT_THAT(device.log(), HasSubstr("MESSAGE: ASR: parseSemantic: Failed to parse document\n"));
+}
+
+// A peer's semantic text may not declare entities: a few kilobytes that reference one entity
+// thousands of times would otherwise reach the script as megabytes. The predefined entities and
+// character references still resolve.
+TEST(Asr, SemanticDeclaringEntitiesIsRefused) {
+  std::string refs;
+  for (int i = 0; i < 2000; ++i) refs += "&e;";
+  struct Case {
+    std::string semantic;  // single quotes only: it stands inside a text-form string
+    const char* object;
+  };
+  const std::vector<Case> cases = {
+      {"<!DOCTYPE s [<!ENTITY e '" + std::string(1000, 'x') + "'>]><s><c>" + refs + "</c></s>",
+       R"({"text":"go","confident":1})"},
+      {"<!DOCTYPE s [<!ENTITY e SYSTEM '/etc/hostname'>]><s><c>&e;</c></s>", R"({"text":"go","confident":1})"},
+      {"<s><c>&amp;&lt;&gt;&quot;&apos;&#65;&#x42;</c></s>", R"({"s":{"c":"&<>\"'AB"},"text":"go","confident":1})"},
+  };
+  std::string js = std::string(kConnect) + "tobrel.start(function () {\n";
+  for (size_t i = 0; i < cases.size(); ++i)
+    js += "  tobrel.asr.string('g', 'fr', " + heard(std::to_string(i)) + ");\n";
+  js += "});\n";
+  DeviceApp device;
+  ASSERT_TRUE(device.start(js, {"asr"}));
+  ASSERT_TRUE(device.waitSent("asr", cases.size()));
+  const auto requests = device.sent("asr");
+  for (size_t i = 0; i < cases.size(); ++i)
+    ASSERT_TRUE(device.answer(requests[i], "asrCallback { recognition { text: \"go\" confident: 1 semantic: \"" +
+                                               cases[i].semantic + "\" } }"));
+  ASSERT_TRUE(device.waitLog(std::to_string(cases.size() - 1) + " heard "));
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_LOG(device.log(), "JSLOG: " + std::to_string(i) + " heard " + cases[i].object + "\n");
+  }
+  EXPECT_EQ(device.countLog("MESSAGE: ASR: parseSemantic: Failed to parse document\n"), 2);
 }
