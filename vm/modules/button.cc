@@ -2,10 +2,11 @@
 // the one argument. The call runs in whatever context is current; nothing is logged.
 #include "button.h"
 
+#include "enum_name.h"
 #include "nusk-message.pb.h"
 #include "script.h"
 
-using net::zolvek::nusk::message::ButtonCallback_Type_Name;
+using net::zolvek::nusk::message::ButtonCallback;
 using net::zolvek::nusk::message::NuskMsg;
 using v8::Function;
 using v8::FunctionCallbackInfo;
@@ -16,7 +17,7 @@ using v8::Value;
 bool ButtonMsgCallback::onMessage(const NuskMsg& msg) {
   if (!msg.has_buttoncallback()) return true;
   HandleScope scope(isolate());
-  Local<Value> argv[] = {newString(isolate(), ButtonCallback_Type_Name(msg.buttoncallback().type()).c_str())};
+  Local<Value> argv[] = {newString(isolate(), enumName(msg.buttoncallback(), ButtonCallback::kTypeFieldNumber).c_str())};
   return call(1, argv);
 }
 
