@@ -44,7 +44,10 @@ void addUnknown(google::protobuf::Message* m, int field, int64_t number) {
 const char* const kHear =
     "var heard = [];\n"
     "function hear(name) {\n"
-    "  return function () { heard.push(name + ':' + JSON.stringify(Array.prototype.slice.call(arguments))); return true; };\n"
+    "  return function () {\n"
+    "    heard.push(name + ':' + JSON.stringify(Array.prototype.slice.call(arguments)));\n"
+    "    return true;\n"
+    "  };\n"
     "}\n";
 
 struct Case {

@@ -181,7 +181,8 @@ TEST(Serial, LinesKeepEveryByteUpToTheirEnd) {
   };
   DeviceApp device;
   ASSERT_TRUE(device.start("tobrel.serial.addListener__({onMessage: function (o, port, data) {\n"
-                           "  log('[' + encodeURIComponent(port) + '] [' + encodeURIComponent(data) + '] ' + data.length);\n"
+                           "  log('[' + encodeURIComponent(port) + '] [' + encodeURIComponent(data) + '] ' +"
+                           " data.length);\n"
                            "  return true;\n"
                            "}});\n" +
                                std::string(kConnectAndStart),
