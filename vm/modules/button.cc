@@ -1,11 +1,15 @@
 // Button presses for scripts: the listener pattern (listener.h) with the press type's name as
-// the one argument. The call runs in whatever context is current; nothing is logged.
+// the one argument. The call runs in whatever context is current; nothing is logged but the
+// DEBUG line of a press without a known type.
 #include "button.h"
 
+#include <string>
+
+#include "enum_name.h"
 #include "nusk-message.pb.h"
 #include "script.h"
 
-using net::zolvek::nusk::message::ButtonCallback_Type_Name;
+using net::zolvek::nusk::message::ButtonCallback;
 using net::zolvek::nusk::message::NuskMsg;
 using v8::Function;
 using v8::FunctionCallbackInfo;
@@ -16,7 +20,8 @@ using v8::Value;
 bool ButtonMsgCallback::onMessage(const NuskMsg& msg) {
   if (!msg.has_buttoncallback()) return true;
   HandleScope scope(isolate());
-  Local<Value> argv[] = {newString(isolate(), ButtonCallback_Type_Name(msg.buttoncallback().type()).c_str())};
+  const std::string type = enumName(msg.buttoncallback(), ButtonCallback::kTypeFieldNumber);
+  Local<Value> argv[] = {newString(isolate(), type.c_str())};
   return call(1, argv);
 }
 

@@ -5,6 +5,7 @@
 #include <glib.h>
 
 #include "command.h"
+#include "enum_name.h"
 #include "event_callback.h"
 #include "fresh_context.h"
 #include "nusk-message.pb.h"
@@ -12,8 +13,9 @@
 
 using net::zolvek::nusk::message::Ears;
 using net::zolvek::nusk::message::EarsCallback;
-using net::zolvek::nusk::message::EarsCallback_Type_Name;
+using net::zolvek::nusk::message::Event;
 using net::zolvek::nusk::message::NuskMsg;
+using net::zolvek::nusk::message::Response;
 using v8::Function;
 using v8::FunctionCallbackInfo;
 using v8::HandleScope;
@@ -51,11 +53,12 @@ void sendEarsReset(const FunctionCallbackInfo<Value>& args, Side side) {
   call.send("EARS", EarsResetCallback);
 }
 
-// The event's code when the message has one; else the response's ("OK" without a code, the
-// schema's default); else the empty text.
+// The event's code when the message has one; else the response's ("OK" for a response without
+// a code, the schema's default); else the empty text. A code that the schema does not name is
+// the empty text too, never the default.
 std::string resetCode(const NuskMsg& msg) {
-  if (msg.has_event()) return codeName(msg.event().code());
-  if (msg.has_response()) return codeName(msg.response().code());
+  if (msg.has_event()) return enumName(msg.event(), Event::kCodeFieldNumber);
+  if (msg.has_response()) return enumName(msg.response(), Response::kCodeFieldNumber, "OK");
   return "";
 }
 
@@ -87,7 +90,7 @@ bool EarsMsgCallback::onMessage(const NuskMsg& msg) {
   if (!msg.has_earscallback()) return true;
   const EarsCallback& event = msg.earscallback();
   HandleScope scope(isolate());
-  Local<Value> argv[] = {newString(isolate(), EarsCallback_Type_Name(event.type()).c_str()),
+  Local<Value> argv[] = {newString(isolate(), enumName(event, EarsCallback::kTypeFieldNumber).c_str()),
                          Integer::New(isolate(), event.step()), Integer::New(isolate(), event.length())};
   return call(3, argv);
 }

@@ -9,6 +9,7 @@
 
 #include "command.h"
 #include "contact.h"
+#include "enum_name.h"
 #include "event_callback.h"
 #include "fresh_context.h"
 #include "nusk-message.pb.h"
@@ -18,7 +19,6 @@ using net::zolvek::nusk::message::Contact;
 using net::zolvek::nusk::message::NuskMsg;
 using net::zolvek::nusk::message::TobrelMessage;
 using net::zolvek::nusk::message::TobrelMessageContent;
-using net::zolvek::nusk::message::TobrelMessageContent_Type_Name;
 using net::zolvek::nusk::message::TobrelMessageQuery;
 using v8::Array;
 using v8::Context;
@@ -73,7 +73,7 @@ Local<Object> entryObject(Isolate* isolate, const TobrelMessage& message) {
   Local<Object> content = Object::New(isolate);
   if (message.has_content()) {
     const TobrelMessageContent& c = message.content();
-    setText(isolate, content, "type", TobrelMessageContent_Type_Name(c.type()));
+    setText(isolate, content, "type", enumName(c, TobrelMessageContent::kTypeFieldNumber));
     setText(isolate, content, "content", c.content());
     if (c.has_header()) setText(isolate, content, "header", c.header());
   }

@@ -14,13 +14,14 @@
 
 #include "command.h"
 #include "data_resource.h"
+#include "enum_name.h"
 #include "event_callback.h"
 #include "nusk-message.pb.h"
 #include "script.h"
 #include "tobrel_data.h"
 
 using net::zolvek::nusk::message::Multimedia;
-using net::zolvek::nusk::message::MultimediaCallback_TypeAction_Name;
+using net::zolvek::nusk::message::MultimediaCallback;
 using net::zolvek::nusk::message::NuskMsg;
 using v8::Function;
 using v8::FunctionCallbackInfo;
@@ -182,7 +183,7 @@ bool MultimediaMsgCallback::onMessage(const NuskMsg& msg) {
   if (!msg.has_multimediacallback()) return true;
   HandleScope scope(isolate());
   Local<Value> argv[] = {
-      newString(isolate(), MultimediaCallback_TypeAction_Name(msg.multimediacallback().action()).c_str())};
+      newString(isolate(), enumName(msg.multimediacallback(), MultimediaCallback::kActionFieldNumber).c_str())};
   return call(1, argv);
 }
 

@@ -4,15 +4,15 @@
 
 #include <glib.h>
 
+#include <string>
+
+#include "enum_name.h"
 #include "fresh_context.h"
 #include "nusk-message.pb.h"
 #include "script.h"
 
 using net::zolvek::nusk::message::NuskMsg;
 using net::zolvek::nusk::message::RfidCallback;
-using net::zolvek::nusk::message::RfidCallback_Col_Name;
-using net::zolvek::nusk::message::RfidCallback_Dir_Name;
-using net::zolvek::nusk::message::RfidCallback_Type_Name;
 using v8::Function;
 using v8::FunctionCallbackInfo;
 using v8::Integer;
@@ -23,15 +23,21 @@ using v8::Value;
 
 namespace {
 
+// An enum property only for a value that the tag really has: no name means no property.
+void setEnumText(Isolate* isolate, Local<Object> tag, const char* key, const RfidCallback& rfid, int field) {
+  const std::string name = enumName(rfid, field);
+  if (!name.empty()) setText(isolate, tag, key, name);
+}
+
 // Text fields end at their first zero byte and are read as UTF-8 (setText).
 Local<Object> tagObject(Isolate* isolate, const RfidCallback& rfid) {
   Local<Object> tag = Object::New(isolate);
   setText(isolate, tag, "id", rfid.id());
-  if (rfid.has_direction()) setText(isolate, tag, "direction", RfidCallback_Dir_Name(rfid.direction()));
+  setEnumText(isolate, tag, "direction", rfid, RfidCallback::kDirectionFieldNumber);
   if (rfid.has_app()) setProperty(isolate, tag, "app", Integer::New(isolate, rfid.app()));
-  if (rfid.has_type()) setText(isolate, tag, "type", RfidCallback_Type_Name(rfid.type()));
+  setEnumText(isolate, tag, "type", rfid, RfidCallback::kTypeFieldNumber);
   if (rfid.has_pict()) setProperty(isolate, tag, "pict", Integer::New(isolate, rfid.pict()));
-  if (rfid.has_color()) setText(isolate, tag, "color", RfidCallback_Col_Name(rfid.color()));
+  setEnumText(isolate, tag, "color", rfid, RfidCallback::kColorFieldNumber);
   if (rfid.has_content()) setText(isolate, tag, "content", rfid.content());
   return tag;
 }

@@ -23,7 +23,9 @@ using v8::HandleScope;
 using v8::Int32;
 using v8::Isolate;
 using v8::Local;
+using v8::NewStringType;
 using v8::Object;
+using v8::String;
 using v8::TryCatch;
 using v8::Value;
 
@@ -34,6 +36,16 @@ constexpr int32_t kDefaultBaud = 9600;
 void printLine(const char* line) {
   puts(line);
   fflush(stdout);
+}
+
+// A line's text whole, zero bytes included (write__ sends them too), read as UTF-8. A frame
+// is far below the engine's longest string, so the fallback is never expected.
+Local<String> wholeText(Isolate* isolate, const std::string& bytes) {
+  Local<String> text;
+  if (!String::NewFromUtf8(isolate, bytes.data(), NewStringType::kNormal, static_cast<int>(bytes.size()))
+           .ToLocal(&text))
+    return String::Empty(isolate);
+  return text;
 }
 
 // The object's `onMessage` as it is now, read in the object's own context. False when there is
@@ -77,7 +89,7 @@ bool SerialMsgCallback2::onMessage(const NuskMsg& msg) {
   printLine("arg0");
   // A serialCallback without a line reads as an empty port and empty data.
   const SerialCallback::Readline& line = msg.serialcallback().readline();
-  Local<Value> argv[] = {object, newString(isolate_, line.port().c_str()), newString(isolate_, line.data().c_str())};
+  Local<Value> argv[] = {object, wholeText(isolate_, line.port()), wholeText(isolate_, line.data())};
   Local<Function> fn;
   if (!currentOnMessage(isolate_, object, &fn)) return false;
   printLine("call onMessage");

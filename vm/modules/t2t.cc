@@ -8,6 +8,7 @@
 #include <string>
 
 #include "command.h"
+#include "enum_name.h"
 #include "fresh_context.h"
 #include "nusk-message.pb.h"
 #include "script.h"
@@ -15,7 +16,6 @@
 using net::zolvek::nusk::message::NuskMsg;
 using net::zolvek::nusk::message::T2t;
 using net::zolvek::nusk::message::T2tCallback;
-using net::zolvek::nusk::message::T2tCallback_Type_Name;
 using v8::Function;
 using v8::FunctionCallbackInfo;
 using v8::Local;
@@ -68,7 +68,7 @@ bool T2tMsgCallback::onMessage(const NuskMsg& msg) {
   FreshContext fresh(isolate());
   g_message("T2t: T2tMsgCallback");
   Local<Object> object = Object::New(isolate());
-  setText(isolate(), object, "type", T2tCallback_Type_Name(event.type()));
+  setText(isolate(), object, "type", enumName(event, T2tCallback::kTypeFieldNumber));
   setText(isolate(), object, "correspondant", event.correspondant());
   Local<Value> argv[] = {object};
   return call(1, argv);

@@ -52,6 +52,7 @@ TEST(Serial, CallsAreRefusedOrSentWithTheirRequest) {
       {"write__()", "returned undefined", written("undefined", "undefined", "undefined")},
       {"write__('p', 'b', '\\u20ac', 'extra')", "returned undefined", written("p", "\\254", "b")},
       {"write__('p', 'b', {toString: function () { throw 'no data'; }})", "threw no data", ""},
+      {"write__('p', 'b', 'a\\u0000b')", "returned undefined", written("p", "a\\000b", "b")},
       {"write__(1, 2, 3)", "returned undefined", written("1", "3", "2")},
   };
   DeviceApp device;
@@ -162,4 +163,37 @@ TEST(Serial, ListenersThatCannotBeCalledOrThrowAreRemoved) {
   out += std::string(kDelivery) + kDelivery;        // the good one, both lines
   ASSERT_TRUE(device.app().waitFor(tobrel_test::Stream::kOut, out, 10000)) << device.app().out();
   EXPECT_EQ(device.app().out(), out);
+}
+
+// A line reaches the script whole: zero bytes stay in the port and the data (as write__ sends
+// them), and the bytes are read as UTF-8.
+TEST(Serial, LinesKeepEveryByteUpToTheirEnd) {
+  struct Case {
+    const char* readline;  // the peer's readline, in text form
+    const char* heard;     // port and data as the listener logs them
+  };
+  const std::vector<Case> cases = {
+      {R"(port: "ttyS0" data: "a\000b")", "[ttyS0] [a%00b] 3"},
+      {R"(port: "tty\000S1" data: "\000")", "[tty%00S1] [%00] 1"},
+      {R"(port: "p" data: "end\000\000")", "[p] [end%00%00] 5"},
+      {R"(port: "p" data: "caf\303\251\000\303\251")", "[p] [caf%C3%A9%00%C3%A9] 6"},
+      {R"(port: "p" data: "\377a")", "[p] [%EF%BF%BDa] 2"},
+  };
+  DeviceApp device;
+  ASSERT_TRUE(device.start("tobrel.serial.addListener__({onMessage: function (o, port, data) {\n"
+                           "  log('[' + encodeURIComponent(port) + '] [' + encodeURIComponent(data) + '] ' +"
+                           " data.length);\n"
+                           "  return true;\n"
+                           "}});\n" +
+                               std::string(kConnectAndStart),
+                           {"serial"}));
+  ASSERT_TRUE(device.waitGranted());
+  std::vector<std::string> expected = {"granted"};
+  for (const Case& c : cases) {
+    ASSERT_TRUE(device.control(std::string("send last serialCallback { readline { ") + c.readline + " } }"));
+    expected.push_back(c.heard);
+  }
+  // Lines are handled in order: once the last is heard, all are.
+  ASSERT_TRUE(device.waitLog(std::string("JSLOG: ") + cases.back().heard));
+  EXPECT_EQ(device.scriptLog(), expected);
 }
