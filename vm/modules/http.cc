@@ -80,28 +80,38 @@ bool resourcePath(Isolate* isolate, Local<Object> resource, std::string* path) {
   return true;
 }
 
-// Appends one "name: value" line per property of `headers`; false with an exception pending.
-bool appendCurlHeaders(Isolate* isolate, Local<Object> headers, curl_slist** list) {
+enum class HeaderList { kBuilt, kThrew, kRefused };
+
+// Appends one "name: value" line per property of `headers`. kRefused (with its WARNING) for a
+// line that must not be sent; kThrew with an exception pending.
+HeaderList appendCurlHeaders(Isolate* isolate, Local<Object> headers, curl_slist** list) {
   Local<Context> context = isolate->GetCurrentContext();
   Local<Array> names;
-  if (!propertyNames(isolate, headers, &names)) return false;
+  if (!propertyNames(isolate, headers, &names)) return HeaderList::kThrew;
   g_debug("Headers : %d", names->Length());
   for (uint32_t i = 0; i < names->Length(); ++i) {
     Local<Value> key, value;
-    if (!names->Get(context, i).ToLocal(&key) || !headers->Get(context, key).ToLocal(&value)) return false;
+    if (!names->Get(context, i).ToLocal(&key) || !headers->Get(context, key).ToLocal(&value))
+      return HeaderList::kThrew;
     std::string name, text;
-    if (!asciiValue(isolate, key, &name) || !asciiValue(isolate, value, &text)) return false;
+    if (!asciiValue(isolate, key, &name) || !asciiValue(isolate, value, &text)) return HeaderList::kThrew;
+    if (const char* fault = headerLineFault(name, text)) {
+      gchar* shown = g_strescape(name.c_str(), nullptr);  // the name itself may hold the line break
+      g_warning("http request not made: %s (%s)", fault, shown);
+      g_free(shown);
+      return HeaderList::kRefused;
+    }
     g_debug("HEADER %s => %s", name.c_str(), text.c_str());
     curl_slist* grown = curl_slist_append(*list, headerLine(name, text).c_str());
     if (grown == nullptr) endOutOfMemory("malloc fail");
     *list = grown;
   }
-  return true;
+  return HeaderList::kBuilt;
 }
 
-// The header list of the headers value (empty: none); false with an exception pending.
-bool genCurlHeaders(Isolate* isolate, Local<Value> value, curl_slist** list) {
-  if (value.IsEmpty()) return true;
+// The header list of the headers value (empty: none), as appendCurlHeaders reports it.
+HeaderList genCurlHeaders(Isolate* isolate, Local<Value> value, curl_slist** list) {
+  if (value.IsEmpty()) return HeaderList::kBuilt;
   Local<Context> context = isolate->GetCurrentContext();
   if (value->IsArray()) {
     g_debug("header array");
@@ -109,10 +119,12 @@ bool genCurlHeaders(Isolate* isolate, Local<Value> value, curl_slist** list) {
     for (uint32_t i = 0; i < array->Length(); ++i) {
       g_debug("array [%d]", i);
       Local<Value> element;
-      if (!array->Get(context, i).ToLocal(&element)) return false;
-      if (element->IsObject() && !appendCurlHeaders(isolate, element.As<Object>(), list)) return false;
+      if (!array->Get(context, i).ToLocal(&element)) return HeaderList::kThrew;
+      if (!element->IsObject()) continue;
+      const HeaderList appended = appendCurlHeaders(isolate, element.As<Object>(), list);
+      if (appended != HeaderList::kBuilt) return appended;
     }
-    return true;
+    return HeaderList::kBuilt;
   }
   g_debug("header map");
   return appendCurlHeaders(isolate, value.As<Object>(), list);
@@ -267,6 +279,12 @@ CURLcode perform(Transfer* transfer, const char* url, curl_slist* headers, const
   return curl_easy_perform(easy);
 }
 
+// The failed-transfer content; the header text stays as collected.
+void markFailed(CurlBuffer* content) {
+  content->assign(kCurlError, strlen(kCurlError));
+  g_debug("curl error : %s", content->data);
+}
+
 // get and post: the reply's content instead of the reply.
 void returnContent(const FunctionCallbackInfo<Value>& args, MaybeLocal<Object> reply) {
   Local<Object> object;
@@ -340,6 +358,13 @@ std::string UrlEncodedBody::finish() const {
 }
 
 std::string headerLine(const std::string& name, const std::string& value) { return name + ": " + value; }
+
+const char* headerLineFault(const std::string& name, const std::string& value) {
+  auto breaksLine = [](const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; };
+  if (breaksLine(name)) return "CR or LF in a header name";
+  if (breaksLine(value)) return "CR or LF in a header value";
+  return nullptr;
+}
 
 bool findCharset(const char* body, size_t bodyLen, const char* header, size_t headerLen, std::string* name) {
   const char* match = findBytes(body, std::min(bodyLen, kBodySearchBytes), "encoding");
@@ -456,8 +481,7 @@ Local<Object> httpCall(Isolate* isolate, const char* url, curl_slist* headers, c
       transfer.easy == nullptr ? CURLE_FAILED_INIT : perform(&transfer, url, headers, body, &content, &header);
   if (result != CURLE_OK) {
     g_warning("curl error code: %d", result);
-    content.assign(kCurlError, strlen(kCurlError));
-    g_debug("curl error : %s", content.data);
+    markFailed(&content);
   } else {
     decodeReplyBody(&content, header);
   }
@@ -467,12 +491,21 @@ Local<Object> httpCall(Isolate* isolate, const char* url, curl_slist* headers, c
 namespace {
 
 // The transfer with the script's headers value (empty: none); nothing when building the header
-// list threw.
+// list threw. A refused header line means no request at all, with the failed-transfer result.
 MaybeLocal<Object> callWithHeaders(Isolate* isolate, const std::string& url, Local<Value> headersValue,
                                    const HttpBody* body) {
   curl_slist* headers = nullptr;
   MaybeLocal<Object> reply;
-  if (genCurlHeaders(isolate, headersValue, &headers)) reply = httpCall(isolate, url.c_str(), headers, body);
+  switch (genCurlHeaders(isolate, headersValue, &headers)) {
+    case HeaderList::kBuilt: reply = httpCall(isolate, url.c_str(), headers, body); break;
+    case HeaderList::kRefused: {
+      CurlBuffer content;
+      markFailed(&content);
+      reply = newReplyObject(isolate, nullptr, 0, content.data, content.len);
+      break;
+    }
+    case HeaderList::kThrew: break;
+  }
   curl_slist_free_all(headers);
   return reply;
 }

@@ -108,6 +108,9 @@ class UrlEncodedBody {
 
 // The request header line for one name and value: "name: value".
 std::string headerLine(const std::string& name, const std::string& value);
+// Why that line must not be sent, or null when it may: a CR or LF in the name or the value would
+// end the line early (extra header lines, or a second request on the same connection).
+const char* headerLineFault(const std::string& name, const std::string& value);
 
 // The reply's character set: a declaration ("encoding" followed by one character) in the first
 // 200 body bytes, else "charset" followed by one character in the header text. The name is the
