@@ -141,8 +141,19 @@ void readFileBody(Isolate* isolate, Local<Object> resource, HttpBody* body) {
   body->len = content->len;
 }
 
+// The text of a pair or a text part: the given bytes for the name of `bytes` (when there is
+// one), else the value in UTF-8; false with an exception pending.
+bool parameterText(Isolate* isolate, const std::string& name, Local<Value> value, const ByteParameter* bytes,
+                   std::string* text) {
+  if (bytes != nullptr && name == bytes->name) {
+    *text = bytes->bytes;
+    return true;
+  }
+  return utf8Value(isolate, value, text);
+}
+
 // The URL-encoded (or raw file) body of `parameters`; false with an exception pending.
-bool genCurlPostSimple(Isolate* isolate, Local<Object> parameters, HttpBody* body) {
+bool genCurlPostSimple(Isolate* isolate, Local<Object> parameters, const ByteParameter* bytes, HttpBody* body) {
   Local<Context> context = isolate->GetCurrentContext();
   g_debug("genCurlPostSimple");
   Local<Array> names;
@@ -163,7 +174,7 @@ bool genCurlPostSimple(Isolate* isolate, Local<Object> parameters, HttpBody* bod
       continue;
     }
     std::string name, text;
-    if (!utf8Value(isolate, key, &name) || !utf8Value(isolate, value, &text)) return false;
+    if (!utf8Value(isolate, key, &name) || !parameterText(isolate, name, value, bytes, &text)) return false;
     g_debug("%s => %s", name.c_str(), text.c_str());
     if (pairs.append(name, text)) g_debug("postSize realloc");
     g_debug("postSize : %d", static_cast<int>(pairs.written()));
@@ -179,7 +190,8 @@ bool genCurlPostSimple(Isolate* isolate, Local<Object> parameters, HttpBody* bod
 }
 
 // The multipart form of `parameters` for a request to `url`; false with an exception pending.
-bool genCurlPostForm(Isolate* isolate, Local<Object> parameters, const char* url, HttpBody* body) {
+bool genCurlPostForm(Isolate* isolate, Local<Object> parameters, const char* url, const ByteParameter* bytes,
+                     HttpBody* body) {
   Local<Context> context = isolate->GetCurrentContext();
   Local<Array> names;
   if (!propertyNames(isolate, parameters, &names)) return false;
@@ -206,7 +218,8 @@ bool genCurlPostForm(Isolate* isolate, Local<Object> parameters, const char* url
         continue;
       }
     } else {
-      if (!utf8Value(isolate, key, &part.name) || !utf8Value(isolate, value, &part.contents)) return false;
+      if (!utf8Value(isolate, key, &part.name) || !parameterText(isolate, part.name, value, bytes, &part.contents))
+        return false;
       g_debug("%s => %s", part.name.c_str(), part.contents.c_str());
     }
     body->form.push_back(std::move(part));
@@ -510,6 +523,29 @@ MaybeLocal<Object> callWithHeaders(Isolate* isolate, const std::string& url, Loc
   return reply;
 }
 
+// post2's core, with the parameter of `bytes` (when given) holding its bytes.
+MaybeLocal<Object> postCore(Isolate* isolate, const Local<Value>* argv, int argc, const ByteParameter* bytes) {
+  if (argc < 2 || !argv[0]->IsString() || !argv[1]->IsObject()) {
+    throwText(isolate, kSignatureError);
+    return {};
+  }
+  Local<Value> headersValue = argc >= 3 && argv[2]->IsObject() ? argv[2] : Local<Value>();
+  const bool isForm = argc == 4 && argv[3]->IsBoolean() && argv[3]->IsTrue();
+  g_debug("isForm %d", isForm ? 1 : 0);
+  std::string url;
+  if (!asciiValue(isolate, argv[0], &url)) return {};
+  url.resize(strlen(url.c_str()));
+  Local<Object> parameters = argv[1].As<Object>();
+  HttpBody body;
+  const bool built = isForm ? genCurlPostForm(isolate, parameters, url.c_str(), bytes, &body)
+                            : genCurlPostSimple(isolate, parameters, bytes, &body);
+  if (!built) return {};
+  g_debug("httppost to %s...", url.c_str());
+  // A form without a part is no body at all: the request goes out as a GET.
+  const bool hasBody = body.kind == HttpBody::Kind::kFields || !body.form.empty();
+  return callWithHeaders(isolate, url, headersValue, hasBody ? &body : nullptr);
+}
+
 }  // namespace
 
 MaybeLocal<Value> replyContent(Isolate* isolate, Local<Object> reply) {
@@ -530,25 +566,11 @@ MaybeLocal<Object> httpget(Isolate* isolate, const Local<Value>* argv, int argc)
 }
 
 MaybeLocal<Object> httppost(Isolate* isolate, const Local<Value>* argv, int argc) {
-  if (argc < 2 || !argv[0]->IsString() || !argv[1]->IsObject()) {
-    throwText(isolate, kSignatureError);
-    return {};
-  }
-  Local<Value> headersValue = argc >= 3 && argv[2]->IsObject() ? argv[2] : Local<Value>();
-  const bool isForm = argc == 4 && argv[3]->IsBoolean() && argv[3]->IsTrue();
-  g_debug("isForm %d", isForm ? 1 : 0);
-  std::string url;
-  if (!asciiValue(isolate, argv[0], &url)) return {};
-  url.resize(strlen(url.c_str()));
-  Local<Object> parameters = argv[1].As<Object>();
-  HttpBody body;
-  const bool built = isForm ? genCurlPostForm(isolate, parameters, url.c_str(), &body)
-                            : genCurlPostSimple(isolate, parameters, &body);
-  if (!built) return {};
-  g_debug("httppost to %s...", url.c_str());
-  // A form without a part is no body at all: the request goes out as a GET.
-  const bool hasBody = body.kind == HttpBody::Kind::kFields || !body.form.empty();
-  return callWithHeaders(isolate, url, headersValue, hasBody ? &body : nullptr);
+  return postCore(isolate, argv, argc, nullptr);
+}
+
+MaybeLocal<Object> httppost(Isolate* isolate, const Local<Value>* argv, int argc, const ByteParameter& bytes) {
+  return postCore(isolate, argv, argc, &bytes);
 }
 
 void HttpFunctionGet2(const FunctionCallbackInfo<Value>& args) {
