@@ -470,19 +470,21 @@ void setFormTokenCheck(FormTokenCheck check) { g_formTokenCheck = check; }
 
 Local<Object> newReplyObject(Isolate* isolate, const char* header, size_t headerLen, const char* content,
                              size_t contentLen) {
-  auto text = [isolate](const char* bytes, size_t length) {
+  auto text = [isolate](const char* what, const char* bytes, size_t length) {
     Local<String> string;
-    // A reply beyond the engine's longest string becomes the empty string rather than a crash.
+    // A reply beyond the engine's longest string becomes the empty string rather than a crash,
+    // and the log says why the script got nothing.
     if (length > static_cast<size_t>(String::kMaxLength) ||
         !String::NewFromUtf8(isolate, bytes != nullptr ? bytes : "", NewStringType::kNormal, static_cast<int>(length))
              .ToLocal(&string)) {
+      g_warning("http reply too long to hold: %s of %zu bytes returned as \"\"", what, length);
       return String::Empty(isolate);
     }
     return string;
   };
   Local<Object> reply = Object::New(isolate);
-  setOwnProperty(isolate, reply, "header", text(header, headerLen));
-  setOwnProperty(isolate, reply, "content", text(content, contentLen));
+  setOwnProperty(isolate, reply, "header", text("header", header, headerLen));
+  setOwnProperty(isolate, reply, "content", text("content", content, contentLen));
   return reply;
 }
 

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <v8.h>
+
 #include "app_child.h"
 #include "service_net.h"
 #include "temp_dir.h"
@@ -397,6 +399,25 @@ TEST(Http, TlsIsVerifiedAgainstTheSystemCas) {
   // The client refuses the self-signed chain inside the handshake, and the name once it is done.
   EXPECT_THAT(transcript, HasSubstr("tls failed 8443"));
   EXPECT_THAT(transcript, Not(HasSubstr("request on 8443")));
+}
+
+// A reply one byte longer than the engine's longest string: the script gets "" with the header
+// text, the log says why, and the app goes on.
+TEST(Http, ReplyLongerThanTheLongestStringComesBackEmptyWithAWarning) {
+  WebStandIn web;
+  ASSERT_TRUE(web.start()) << web.error();
+  const std::string length = std::to_string(static_cast<size_t>(v8::String::kMaxLength) + 1);
+  TempDir apps;
+  writeHttpApp(apps,
+               "var r = http.get2('http://127.0.0.1:PORT/generated/" + length + "');\n"
+               "log('content ' + JSON.stringify(r.content) + ' ' + r.header.split('\\r\\n')[0]);\n"
+               "log('after ' + http.get('http://127.0.0.1:PORT/generated/3'));\n",
+               web.port());
+  RunResult r = runHttpApp(apps);
+  ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << tail(r.err);
+  EXPECT_LOG(r.err, ("JSLOG: content \"\" HTTP/1.1 200 OK\n"));
+  EXPECT_LOG(r.err, ("WARNING: http reply too long to hold: content of " + length + " bytes returned as \"\"\n"));
+  EXPECT_LOG(r.err, ("JSLOG: after aaa\n"));
 }
 
 // A reply that no longer fits in memory ends the app with status 1 after "realloc() failed":
