@@ -295,6 +295,8 @@ TEST(Http, FailedTransfersGiveCurlError) {
       {"file:///etc/hostname", 1},
       {"ftp://127.0.0.1:PORT/x", 1},
       {"http://", 3},
+      {"http://127.0.0.1:PORT/u\\r\\nX-Injected: 1", 3},
+      {"http://127.0.0.1:PORT/u\\nX-Injected: 1", 3},
   };
   std::string js;
   for (size_t i = 0; i < cases.size(); ++i) {
@@ -314,6 +316,8 @@ TEST(Http, FailedTransfersGiveCurlError) {
   }
   EXPECT_LOG(r.err, ("JSLOG: post returned \"curl error\"\n"));
   EXPECT_LOG(r.err, ("DEBUG: curl error : curl error\n"));
+  // A URL with a line break is never sent.
+  for (const WebRequest& request : web.requests()) EXPECT_NE(request.target.compare(0, 2, "/u"), 0) << request.target;
   // The file's content never reaches the script.
   EXPECT_EQ(r.err.find(tobrel_test::readFile("/etc/hostname")), std::string::npos);
 }
@@ -332,6 +336,8 @@ TEST(Http, HeaderLinesWithCrOrLfAreNotSent) {
       "http.get2(U + '/late', [{B: 'ok'}, 7, {C: 'x\\r\\n\\r\\nGET /smuggled HTTP/1.1\\r\\nHost: h\\r\\n'}])",
       "http.post2(U + '/p', {a: 1}, {A: {toString: function () { return '1\\r\\nX-Injected: 1'; }}})",
       "http.post2(U + '/f', {a: 'x'}, {A: '\\n'}, true)",
+      // Characters whose low byte is CR and LF: header text goes one byte per character.
+      "http.get2(U + '/wide', {A: 'x\\u010d\\u010aX-Injected: 1'})",
   };
   std::string js = "var U = 'http://127.0.0.1:PORT';\n";
   for (size_t i = 0; i < calls.size(); ++i)
@@ -346,8 +352,8 @@ TEST(Http, HeaderLinesWithCrOrLfAreNotSent) {
     EXPECT_LOG(r.err, ("JSLOG: " + std::to_string(i) + " returned [\"curl error\",\"\"]\n"));
   }
   EXPECT_LOG(r.err, ("JSLOG: after returned \"not found\"\n"));
-  EXPECT_EQ(tobrel_test::countOf(r.err, "WARNING: http request not made: "), 7) << tail(r.err);
-  EXPECT_EQ(tobrel_test::countOf(r.err, "WARNING: http request not made: CR or LF in a header value (A)\n"), 5);
+  EXPECT_EQ(tobrel_test::countOf(r.err, "WARNING: http request not made: "), 8) << tail(r.err);
+  EXPECT_EQ(tobrel_test::countOf(r.err, "WARNING: http request not made: CR or LF in a header value (A)\n"), 6);
   EXPECT_LOG(r.err, ("WARNING: http request not made: CR or LF in a header value (C)\n"));
   EXPECT_LOG(r.err, ("WARNING: http request not made: CR or LF in a header name (X-Injected: 1\\r\\nA)\n"));
   EXPECT_LOG(r.err, ("DEBUG: curl error : curl error\n"));
