@@ -21,6 +21,21 @@ std::vector<std::string>& secretForms() {
   return forms;
 }
 
+// The UTF-8 text of a script string that holds `bytes` one character per byte, as the natives
+// store secrets: what a line shows when such a string is converted to UTF-8.
+std::string oneCharacterPerByteUtf8(const std::string& bytes) {
+  std::string text;
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      text += static_cast<char>(c);
+    } else {
+      text += static_cast<char>(0xC0 | (c >> 6));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 void addLogSecret(const std::string& secret) {
@@ -29,6 +44,7 @@ void addLogSecret(const std::string& secret) {
   forms.push_back(secret);
   // As URLs, bodies and signing keys carry it: the HTTP client's percent-encoding.
   forms.push_back(percentEncode(secret));
+  forms.push_back(oneCharacterPerByteUtf8(secret));
   std::sort(forms.begin(), forms.end(),
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   forms.erase(std::unique(forms.begin(), forms.end()), forms.end());

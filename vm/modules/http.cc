@@ -80,28 +80,38 @@ bool resourcePath(Isolate* isolate, Local<Object> resource, std::string* path) {
   return true;
 }
 
-// Appends one "name: value" line per property of `headers`; false with an exception pending.
-bool appendCurlHeaders(Isolate* isolate, Local<Object> headers, curl_slist** list) {
+enum class HeaderList { kBuilt, kThrew, kRefused };
+
+// Appends one "name: value" line per property of `headers`. kRefused (with its WARNING) for a
+// line that must not be sent; kThrew with an exception pending.
+HeaderList appendCurlHeaders(Isolate* isolate, Local<Object> headers, curl_slist** list) {
   Local<Context> context = isolate->GetCurrentContext();
   Local<Array> names;
-  if (!propertyNames(isolate, headers, &names)) return false;
+  if (!propertyNames(isolate, headers, &names)) return HeaderList::kThrew;
   g_debug("Headers : %d", names->Length());
   for (uint32_t i = 0; i < names->Length(); ++i) {
     Local<Value> key, value;
-    if (!names->Get(context, i).ToLocal(&key) || !headers->Get(context, key).ToLocal(&value)) return false;
+    if (!names->Get(context, i).ToLocal(&key) || !headers->Get(context, key).ToLocal(&value))
+      return HeaderList::kThrew;
     std::string name, text;
-    if (!asciiValue(isolate, key, &name) || !asciiValue(isolate, value, &text)) return false;
+    if (!asciiValue(isolate, key, &name) || !asciiValue(isolate, value, &text)) return HeaderList::kThrew;
+    if (const char* fault = headerLineFault(name, text)) {
+      gchar* shown = g_strescape(name.c_str(), nullptr);  // the name itself may hold the line break
+      g_warning("http request not made: %s (%s)", fault, shown);
+      g_free(shown);
+      return HeaderList::kRefused;
+    }
     g_debug("HEADER %s => %s", name.c_str(), text.c_str());
     curl_slist* grown = curl_slist_append(*list, headerLine(name, text).c_str());
     if (grown == nullptr) endOutOfMemory("malloc fail");
     *list = grown;
   }
-  return true;
+  return HeaderList::kBuilt;
 }
 
-// The header list of the headers value (empty: none); false with an exception pending.
-bool genCurlHeaders(Isolate* isolate, Local<Value> value, curl_slist** list) {
-  if (value.IsEmpty()) return true;
+// The header list of the headers value (empty: none), as appendCurlHeaders reports it.
+HeaderList genCurlHeaders(Isolate* isolate, Local<Value> value, curl_slist** list) {
+  if (value.IsEmpty()) return HeaderList::kBuilt;
   Local<Context> context = isolate->GetCurrentContext();
   if (value->IsArray()) {
     g_debug("header array");
@@ -109,10 +119,12 @@ bool genCurlHeaders(Isolate* isolate, Local<Value> value, curl_slist** list) {
     for (uint32_t i = 0; i < array->Length(); ++i) {
       g_debug("array [%d]", i);
       Local<Value> element;
-      if (!array->Get(context, i).ToLocal(&element)) return false;
-      if (element->IsObject() && !appendCurlHeaders(isolate, element.As<Object>(), list)) return false;
+      if (!array->Get(context, i).ToLocal(&element)) return HeaderList::kThrew;
+      if (!element->IsObject()) continue;
+      const HeaderList appended = appendCurlHeaders(isolate, element.As<Object>(), list);
+      if (appended != HeaderList::kBuilt) return appended;
     }
-    return true;
+    return HeaderList::kBuilt;
   }
   g_debug("header map");
   return appendCurlHeaders(isolate, value.As<Object>(), list);
@@ -129,8 +141,19 @@ void readFileBody(Isolate* isolate, Local<Object> resource, HttpBody* body) {
   body->len = content->len;
 }
 
+// The text of a pair or a text part: the given bytes for the name of `bytes` (when there is
+// one), else the value in UTF-8; false with an exception pending.
+bool parameterText(Isolate* isolate, const std::string& name, Local<Value> value, const ByteParameter* bytes,
+                   std::string* text) {
+  if (bytes != nullptr && name == bytes->name) {
+    *text = bytes->bytes;
+    return true;
+  }
+  return utf8Value(isolate, value, text);
+}
+
 // The URL-encoded (or raw file) body of `parameters`; false with an exception pending.
-bool genCurlPostSimple(Isolate* isolate, Local<Object> parameters, HttpBody* body) {
+bool genCurlPostSimple(Isolate* isolate, Local<Object> parameters, const ByteParameter* bytes, HttpBody* body) {
   Local<Context> context = isolate->GetCurrentContext();
   g_debug("genCurlPostSimple");
   Local<Array> names;
@@ -151,7 +174,7 @@ bool genCurlPostSimple(Isolate* isolate, Local<Object> parameters, HttpBody* bod
       continue;
     }
     std::string name, text;
-    if (!utf8Value(isolate, key, &name) || !utf8Value(isolate, value, &text)) return false;
+    if (!utf8Value(isolate, key, &name) || !parameterText(isolate, name, value, bytes, &text)) return false;
     g_debug("%s => %s", name.c_str(), text.c_str());
     if (pairs.append(name, text)) g_debug("postSize realloc");
     g_debug("postSize : %d", static_cast<int>(pairs.written()));
@@ -167,7 +190,8 @@ bool genCurlPostSimple(Isolate* isolate, Local<Object> parameters, HttpBody* bod
 }
 
 // The multipart form of `parameters` for a request to `url`; false with an exception pending.
-bool genCurlPostForm(Isolate* isolate, Local<Object> parameters, const char* url, HttpBody* body) {
+bool genCurlPostForm(Isolate* isolate, Local<Object> parameters, const char* url, const ByteParameter* bytes,
+                     HttpBody* body) {
   Local<Context> context = isolate->GetCurrentContext();
   Local<Array> names;
   if (!propertyNames(isolate, parameters, &names)) return false;
@@ -194,7 +218,8 @@ bool genCurlPostForm(Isolate* isolate, Local<Object> parameters, const char* url
         continue;
       }
     } else {
-      if (!utf8Value(isolate, key, &part.name) || !utf8Value(isolate, value, &part.contents)) return false;
+      if (!utf8Value(isolate, key, &part.name) || !parameterText(isolate, part.name, value, bytes, &part.contents))
+        return false;
       g_debug("%s => %s", part.name.c_str(), part.contents.c_str());
     }
     body->form.push_back(std::move(part));
@@ -265,6 +290,12 @@ CURLcode perform(Transfer* transfer, const char* url, curl_slist* headers, const
     }
   }
   return curl_easy_perform(easy);
+}
+
+// The failed-transfer content; the header text stays as collected.
+void markFailed(CurlBuffer* content) {
+  content->assign(kCurlError, strlen(kCurlError));
+  g_debug("curl error : %s", content->data);
 }
 
 // get and post: the reply's content instead of the reply.
@@ -340,6 +371,13 @@ std::string UrlEncodedBody::finish() const {
 }
 
 std::string headerLine(const std::string& name, const std::string& value) { return name + ": " + value; }
+
+const char* headerLineFault(const std::string& name, const std::string& value) {
+  auto breaksLine = [](const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; };
+  if (breaksLine(name)) return "CR or LF in a header name";
+  if (breaksLine(value)) return "CR or LF in a header value";
+  return nullptr;
+}
 
 bool findCharset(const char* body, size_t bodyLen, const char* header, size_t headerLen, std::string* name) {
   const char* match = findBytes(body, std::min(bodyLen, kBodySearchBytes), "encoding");
@@ -432,19 +470,21 @@ void setFormTokenCheck(FormTokenCheck check) { g_formTokenCheck = check; }
 
 Local<Object> newReplyObject(Isolate* isolate, const char* header, size_t headerLen, const char* content,
                              size_t contentLen) {
-  auto text = [isolate](const char* bytes, size_t length) {
+  auto text = [isolate](const char* what, const char* bytes, size_t length) {
     Local<String> string;
-    // A reply beyond the engine's longest string becomes the empty string rather than a crash.
+    // A reply beyond the engine's longest string becomes the empty string rather than a crash,
+    // and the log says why the script got nothing.
     if (length > static_cast<size_t>(String::kMaxLength) ||
         !String::NewFromUtf8(isolate, bytes != nullptr ? bytes : "", NewStringType::kNormal, static_cast<int>(length))
              .ToLocal(&string)) {
+      g_warning("http reply too long to hold: %s of %zu bytes returned as \"\"", what, length);
       return String::Empty(isolate);
     }
     return string;
   };
   Local<Object> reply = Object::New(isolate);
-  setOwnProperty(isolate, reply, "header", text(header, headerLen));
-  setOwnProperty(isolate, reply, "content", text(content, contentLen));
+  setOwnProperty(isolate, reply, "header", text("header", header, headerLen));
+  setOwnProperty(isolate, reply, "content", text("content", content, contentLen));
   return reply;
 }
 
@@ -456,8 +496,7 @@ Local<Object> httpCall(Isolate* isolate, const char* url, curl_slist* headers, c
       transfer.easy == nullptr ? CURLE_FAILED_INIT : perform(&transfer, url, headers, body, &content, &header);
   if (result != CURLE_OK) {
     g_warning("curl error code: %d", result);
-    content.assign(kCurlError, strlen(kCurlError));
-    g_debug("curl error : %s", content.data);
+    markFailed(&content);
   } else {
     decodeReplyBody(&content, header);
   }
@@ -467,14 +506,46 @@ Local<Object> httpCall(Isolate* isolate, const char* url, curl_slist* headers, c
 namespace {
 
 // The transfer with the script's headers value (empty: none); nothing when building the header
-// list threw.
+// list threw. A refused header line means no request at all, with the failed-transfer result.
 MaybeLocal<Object> callWithHeaders(Isolate* isolate, const std::string& url, Local<Value> headersValue,
                                    const HttpBody* body) {
   curl_slist* headers = nullptr;
   MaybeLocal<Object> reply;
-  if (genCurlHeaders(isolate, headersValue, &headers)) reply = httpCall(isolate, url.c_str(), headers, body);
+  switch (genCurlHeaders(isolate, headersValue, &headers)) {
+    case HeaderList::kBuilt: reply = httpCall(isolate, url.c_str(), headers, body); break;
+    case HeaderList::kRefused: {
+      CurlBuffer content;
+      markFailed(&content);
+      reply = newReplyObject(isolate, nullptr, 0, content.data, content.len);
+      break;
+    }
+    case HeaderList::kThrew: break;
+  }
   curl_slist_free_all(headers);
   return reply;
+}
+
+// post2's core, with the parameter of `bytes` (when given) holding its bytes.
+MaybeLocal<Object> postCore(Isolate* isolate, const Local<Value>* argv, int argc, const ByteParameter* bytes) {
+  if (argc < 2 || !argv[0]->IsString() || !argv[1]->IsObject()) {
+    throwText(isolate, kSignatureError);
+    return {};
+  }
+  Local<Value> headersValue = argc >= 3 && argv[2]->IsObject() ? argv[2] : Local<Value>();
+  const bool isForm = argc == 4 && argv[3]->IsBoolean() && argv[3]->IsTrue();
+  g_debug("isForm %d", isForm ? 1 : 0);
+  std::string url;
+  if (!asciiValue(isolate, argv[0], &url)) return {};
+  url.resize(strlen(url.c_str()));
+  Local<Object> parameters = argv[1].As<Object>();
+  HttpBody body;
+  const bool built = isForm ? genCurlPostForm(isolate, parameters, url.c_str(), bytes, &body)
+                            : genCurlPostSimple(isolate, parameters, bytes, &body);
+  if (!built) return {};
+  g_debug("httppost to %s...", url.c_str());
+  // A form without a part is no body at all: the request goes out as a GET.
+  const bool hasBody = body.kind == HttpBody::Kind::kFields || !body.form.empty();
+  return callWithHeaders(isolate, url, headersValue, hasBody ? &body : nullptr);
 }
 
 }  // namespace
@@ -497,25 +568,11 @@ MaybeLocal<Object> httpget(Isolate* isolate, const Local<Value>* argv, int argc)
 }
 
 MaybeLocal<Object> httppost(Isolate* isolate, const Local<Value>* argv, int argc) {
-  if (argc < 2 || !argv[0]->IsString() || !argv[1]->IsObject()) {
-    throwText(isolate, kSignatureError);
-    return {};
-  }
-  Local<Value> headersValue = argc >= 3 && argv[2]->IsObject() ? argv[2] : Local<Value>();
-  const bool isForm = argc == 4 && argv[3]->IsBoolean() && argv[3]->IsTrue();
-  g_debug("isForm %d", isForm ? 1 : 0);
-  std::string url;
-  if (!asciiValue(isolate, argv[0], &url)) return {};
-  url.resize(strlen(url.c_str()));
-  Local<Object> parameters = argv[1].As<Object>();
-  HttpBody body;
-  const bool built = isForm ? genCurlPostForm(isolate, parameters, url.c_str(), &body)
-                            : genCurlPostSimple(isolate, parameters, &body);
-  if (!built) return {};
-  g_debug("httppost to %s...", url.c_str());
-  // A form without a part is no body at all: the request goes out as a GET.
-  const bool hasBody = body.kind == HttpBody::Kind::kFields || !body.form.empty();
-  return callWithHeaders(isolate, url, headersValue, hasBody ? &body : nullptr);
+  return postCore(isolate, argv, argc, nullptr);
+}
+
+MaybeLocal<Object> httppost(Isolate* isolate, const Local<Value>* argv, int argc, const ByteParameter& bytes) {
+  return postCore(isolate, argv, argc, &bytes);
 }
 
 void HttpFunctionGet2(const FunctionCallbackInfo<Value>& args) {

@@ -33,6 +33,16 @@ void HttpFunctionPost2(const v8::FunctionCallbackInfo<v8::Value>& args);
 v8::MaybeLocal<v8::Object> httpget(v8::Isolate* isolate, const v8::Local<v8::Value>* argv, int argc);
 // post2's core: url, parameters[, headers[, isForm]] (argc at most 4); same result as httpget.
 v8::MaybeLocal<v8::Object> httppost(v8::Isolate* isolate, const v8::Local<v8::Value>* argv, int argc);
+// A parameter sent as these exact bytes, whatever the parameters object holds under its name
+// (the social services' token: a script string would carry it one character per byte, and its
+// UTF-8 form is not the token).
+struct ByteParameter {
+  std::string name;
+  std::string bytes;
+};
+// httppost with the parameter `bytes.name` (in the body or the form) holding `bytes.bytes`.
+v8::MaybeLocal<v8::Object> httppost(v8::Isolate* isolate, const v8::Local<v8::Value>* argv, int argc,
+                                    const ByteParameter& bytes);
 // The reply's `content` (what get and post return); empty with an exception pending.
 v8::MaybeLocal<v8::Value> replyContent(v8::Isolate* isolate, v8::Local<v8::Object> reply);
 
@@ -108,6 +118,9 @@ class UrlEncodedBody {
 
 // The request header line for one name and value: "name: value".
 std::string headerLine(const std::string& name, const std::string& value);
+// Why that line must not be sent, or null when it may: a CR or LF in the name or the value would
+// end the line early (extra header lines, or a second request on the same connection).
+const char* headerLineFault(const std::string& name, const std::string& value);
 
 // The reply's character set: a declaration ("encoding" followed by one character) in the first
 // 200 body bytes, else "charset" followed by one character in the header text. The name is the

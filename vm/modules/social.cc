@@ -53,8 +53,9 @@ constexpr int kPatternCount = 3;
 regex_t g_patterns[kPatternCount];
 bool g_patternsCompiled = false;
 
-// Hidden value names. "urlpattern" ties a service object to its own pattern, so that the
-// HTTP client's form builder adds a token only for a URL of that service.
+// Hidden value names. "urlpattern" ties a service object to its own pattern, so that its token
+// goes only to a URL of that service: through the service natives, whatever object the script
+// has put under their name, and through the HTTP client's form builder.
 const char* const kToken = "token";
 const char* const kConsumerSecret = "consumersecret";
 const char* const kTokenSecret = "tokensecret";
@@ -113,13 +114,29 @@ Lookup objectProperty(Isolate* isolate, Local<Object> object, const char* name, 
   return Lookup::kFound;
 }
 
+// The current global's social.<service>.
+Lookup serviceObject(Isolate* isolate, const char* service, Local<Object>* object) {
+  Local<Object> social;
+  const Lookup found = objectProperty(isolate, isolate->GetCurrentContext()->Global(), "social", &social);
+  return found == Lookup::kFound ? objectProperty(isolate, social, service, object) : found;
+}
+
 // The current global's social.<service>, and its hidden value `name`.
 Lookup serviceSecret(Isolate* isolate, const char* service, const char* name, std::string* out) {
-  Local<Object> social, object;
-  Lookup found = objectProperty(isolate, isolate->GetCurrentContext()->Global(), "social", &social);
-  if (found == Lookup::kFound) found = objectProperty(isolate, social, service, &object);
+  Local<Object> object;
+  const Lookup found = serviceObject(isolate, service, &object);
   if (found != Lookup::kFound) return found;
   return hiddenText(isolate, object, name, out) ? Lookup::kFound : Lookup::kMissing;
+}
+
+// The service whose token `object` holds, as its hidden value records it.
+bool tokenOwner(Isolate* isolate, Local<Object> object, SocialPattern* owner) {
+  Local<Value> pattern;
+  if (!getHiddenValue(isolate, object, kUrlPattern, &pattern) || !pattern->IsInt32()) return false;
+  const int value = pattern.As<Int32>()->Value();
+  if (value != kFacebookPattern && value != kSoundcloudPattern) return false;
+  *owner = static_cast<SocialPattern>(value);
+  return true;
 }
 
 // The property `name` of `object` as an object, made and set when it is absent (or holds
@@ -177,12 +194,10 @@ void makeServices(Isolate* isolate, const Descriptor* descriptor, const Social& 
     makeTokenService(isolate, social, kSoundcloud, credentials.soundcloudtoken());
 }
 
-// The web request through the HTTP client's get or post core; *content receives the reply's
-// content, as http.get and http.post return it.
-bool socialWebRequest(Isolate* isolate, bool post, int argc, Local<Value>* argv, Local<Value>* content) {
-  Local<Object> reply;
-  return (post ? httppost : httpget)(isolate, argv, argc).ToLocal(&reply) &&
-         replyContent(isolate, reply).ToLocal(content);
+// The reply's content, as http.get and http.post return it.
+bool contentOf(Isolate* isolate, v8::MaybeLocal<Object> reply, Local<Value>* content) {
+  Local<Object> object;
+  return reply.ToLocal(&object) && replyContent(isolate, object).ToLocal(content);
 }
 
 bool matches(const std::string& url, SocialPattern pattern) {
@@ -210,10 +225,22 @@ bool appendEncoded(const std::string& text, std::string* key) {
   return true;
 }
 
+// A token's bytes and the service it belongs to, which is not always the native's: the script
+// may have put another service's object under the native's name.
+struct ServiceToken {
+  std::string bytes;
+  SocialPattern owner;
+};
+
 // Reads social.<service>'s token for a service native; throws the native's misuse text when
 // the script has removed the object or the object carries no token.
-bool serviceToken(Isolate* isolate, const ServiceRow& row, std::string* token) {
-  switch (serviceSecret(isolate, row.property, kToken, token)) {
+bool serviceToken(Isolate* isolate, const ServiceRow& row, ServiceToken* token) {
+  Local<Object> object;
+  Lookup found = serviceObject(isolate, row.property, &object);
+  if (found == Lookup::kFound && !(hiddenText(isolate, object, kToken, &token->bytes) &&
+                                   tokenOwner(isolate, object, &token->owner)))
+    found = Lookup::kMissing;
+  switch (found) {
     case Lookup::kFound: return true;
     case Lookup::kMissing: throwText(isolate, "Signature error function"); return false;
     case Lookup::kThrew: return false;
@@ -221,33 +248,36 @@ bool serviceToken(Isolate* isolate, const ServiceRow& row, std::string* token) {
   return false;
 }
 
-// The script's URL argument in the engine's ASCII form, when the service's pattern allows it.
-bool authorisedUrl(const FunctionCallbackInfo<Value>& args, const ServiceRow& row, std::string* url) {
+// The script's URL argument in the engine's ASCII form, when the native's pattern and that of the
+// token's own service allow it.
+bool authorisedUrl(const FunctionCallbackInfo<Value>& args, const ServiceRow& row, SocialPattern owner,
+                   std::string* url) {
   Isolate* isolate = args.GetIsolate();
   if (!asciiValue(isolate, args[0], url)) return false;
-  if (isAuthorisedUrl(*url, row.pattern)) return true;
+  if (isAuthorisedUrl(*url, row.pattern) && (owner == row.pattern || isAuthorisedUrl(*url, owner))) return true;
   throwText(isolate, "unauthorised url");
   return false;
 }
 
-void secureHttpGet(const FunctionCallbackInfo<Value>& args, const ServiceRow& row, const std::string& token) {
+void secureHttpGet(const FunctionCallbackInfo<Value>& args, const ServiceRow& row, const ServiceToken& token) {
   Isolate* isolate = args.GetIsolate();
   g_message("secureHttpGet");
   if (args.Length() < 1 || !args[0]->IsString()) return throwText(isolate, "Signature error function");
   std::string url;
-  if (!authorisedUrl(args, row, &url)) return;
-  const std::string request = url + (matches(url, kQueryPattern) ? "&" : "?") + row.tokenParameter + "=" + token;
+  if (!authorisedUrl(args, row, token.owner, &url)) return;
+  const std::string request =
+      url + (matches(url, kQueryPattern) ? "&" : "?") + row.tokenParameter + "=" + token.bytes;
   g_message("FacebookHttpGet URL %s", request.c_str());
   Local<Value> argv[] = {byteString(isolate, request)};
   Local<Value> content;
-  if (socialWebRequest(isolate, false, 1, argv, &content)) args.GetReturnValue().Set(content);
+  if (contentOf(isolate, httpget(isolate, argv, 1), &content)) args.GetReturnValue().Set(content);
 }
 
 // A shallow copy of the script's parameters with the token parameter set: in the place of a
 // parameter of that name, else last. The script's own object is left as it was. The copy holds
 // every name the HTTP client would send of the original, inherited enumerable ones included.
-bool parametersWithToken(Isolate* isolate, Local<Object> parameters, const char* name, const std::string& token,
-                         Local<Object>* out) {
+// The token's value there is only a place: the HTTP client sends the token's bytes in it.
+bool parametersWithToken(Isolate* isolate, Local<Object> parameters, const char* name, Local<Object>* out) {
   Local<Context> context = isolate->GetCurrentContext();
   Local<Array> keys;
   if (!parameters->GetPropertyNames(context).ToLocal(&keys)) return false;
@@ -257,36 +287,37 @@ bool parametersWithToken(Isolate* isolate, Local<Object> parameters, const char*
     if (!keys->Get(context, i).ToLocal(&key) || !parameters->Get(context, key).ToLocal(&value)) return false;
     if (!copy->CreateDataProperty(context, key.As<v8::Name>(), value).FromMaybe(false)) return false;
   }
-  if (!copy->CreateDataProperty(context, newString(isolate, name), byteString(isolate, token)).FromMaybe(false))
+  if (!copy->CreateDataProperty(context, newString(isolate, name), v8::Undefined(isolate)).FromMaybe(false))
     return false;
   *out = copy;
   return true;
 }
 
-void secureHttpPost(const FunctionCallbackInfo<Value>& args, const ServiceRow& row, const std::string& token) {
+void secureHttpPost(const FunctionCallbackInfo<Value>& args, const ServiceRow& row, const ServiceToken& token) {
   Isolate* isolate = args.GetIsolate();
   g_message("secureHttpPost");
   if (args.Length() < 2 || !args[0]->IsString() || !args[1]->IsObject())
     return throwText(isolate, "Signature error function");
   std::string url;
   Local<Object> parameters;
-  if (!authorisedUrl(args, row, &url) ||
-      !parametersWithToken(isolate, args[1].As<Object>(), row.tokenParameter, token, &parameters))
+  if (!authorisedUrl(args, row, token.owner, &url) ||
+      !parametersWithToken(isolate, args[1].As<Object>(), row.tokenParameter, &parameters))
     return;
   const int argc = std::min(args.Length(), 4);
   Local<Value> argv[4] = {args[0], parameters};
   for (int i = 2; i < argc; ++i) argv[i] = args[i];
   Local<Value> content;
-  if (socialWebRequest(isolate, true, argc, argv, &content)) args.GetReturnValue().Set(content);
+  if (contentOf(isolate, httppost(isolate, argv, argc, ByteParameter{row.tokenParameter, token.bytes}), &content))
+    args.GetReturnValue().Set(content);
 }
 
 void serviceGet(const FunctionCallbackInfo<Value>& args, const ServiceRow& row) {
-  std::string token;
+  ServiceToken token;
   if (serviceToken(args.GetIsolate(), row, &token)) secureHttpGet(args, row, token);
 }
 
 void servicePost(const FunctionCallbackInfo<Value>& args, const ServiceRow& row) {
-  std::string token;
+  ServiceToken token;
   if (serviceToken(args.GetIsolate(), row, &token)) secureHttpPost(args, row, token);
 }
 
@@ -302,11 +333,8 @@ bool isAuthorisedUrl(const std::string& url, SocialPattern pattern) {
 }
 
 bool socialTokenAllowed(Isolate* isolate, Local<Object> service, const char* url) {
-  Local<Value> pattern;
-  if (!getHiddenValue(isolate, service, kUrlPattern, &pattern) || !pattern->IsInt32()) return false;
-  const int value = pattern.As<Int32>()->Value();
-  if (value != kFacebookPattern && value != kSoundcloudPattern) return false;
-  return isAuthorisedUrl(url, static_cast<SocialPattern>(value));
+  SocialPattern owner;
+  return tokenOwner(isolate, service, &owner) && isAuthorisedUrl(url, owner);
 }
 
 void SocialFunctionInit(const FunctionCallbackInfo<Value>& args) {

@@ -153,13 +153,15 @@ TEST(LogHandler, LauncherAndAppChildrenLogUnderTheirOwnProcessIds) {
 }
 
 // Secrets are masked in every form a line may print them: raw and percent-encoded (URLs, bodies,
-// signing keys); a secret inside a longer one never leaves the rest in clear.
+// signing keys), and for bytes beyond ASCII the UTF-8 text of the one-character-per-byte string
+// that holds them; a secret inside a longer one never leaves the rest in clear.
 TEST(LogSecrets, EveryFormIsMasked) {
   clearLogSecrets();
   addLogSecret("");  // an empty credential masks nothing
   addLogSecret("tok&en 1");
   addLogSecret("abc");
   addLogSecret("xxabcxx");
+  addLogSecret("t\xc3\xa9\xe9");  // UTF-8 e-acute, then a byte that is no UTF-8
   const struct {
     const char* line;
     const char* masked;
@@ -170,6 +172,9 @@ TEST(LogSecrets, EveryFormIsMasked) {
       {"body a=b&access_token=tok%26en%201", "body a=b&access_token=***"},
       {"abc and abc, xxabcxx", "*** and ***, ***"},
       {"ab c", "ab c"},
+      {"raw t\xc3\xa9\xe9.", "raw ***."},
+      {"encoded t%C3%A9%E9.", "encoded ***."},
+      {"as text t\xc3\x83\xc2\xa9\xc3\xa9.", "as text ***."},
   };
   for (const auto& c : cases) EXPECT_EQ(maskLogSecrets(c.line), c.masked) << c.line;
   clearLogSecrets();

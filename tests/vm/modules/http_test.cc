@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <v8.h>
+
 #include "app_child.h"
 #include "service_net.h"
 #include "temp_dir.h"
@@ -293,6 +295,8 @@ TEST(Http, FailedTransfersGiveCurlError) {
       {"file:///etc/hostname", 1},
       {"ftp://127.0.0.1:PORT/x", 1},
       {"http://", 3},
+      {"http://127.0.0.1:PORT/u\\r\\nX-Injected: 1", 3},
+      {"http://127.0.0.1:PORT/u\\nX-Injected: 1", 3},
   };
   std::string js;
   for (size_t i = 0; i < cases.size(); ++i) {
@@ -312,8 +316,56 @@ TEST(Http, FailedTransfersGiveCurlError) {
   }
   EXPECT_LOG(r.err, ("JSLOG: post returned \"curl error\"\n"));
   EXPECT_LOG(r.err, ("DEBUG: curl error : curl error\n"));
+  // A URL with a line break is never sent.
+  for (const WebRequest& request : web.requests()) EXPECT_NE(request.target.compare(0, 2, "/u"), 0) << request.target;
   // The file's content never reaches the script.
   EXPECT_EQ(r.err.find(tobrel_test::readFile("/etc/hostname")), std::string::npos);
+}
+
+// A CR or LF inside a script's header name or value would add header lines of the script's own,
+// or a whole second request on the connection: such a request is not made at all.
+TEST(Http, HeaderLinesWithCrOrLfAreNotSent) {
+  WebStandIn web;
+  ASSERT_TRUE(web.start()) << web.error();
+  // U is the stand-in's base URL; every call names a header A, B or C.
+  const std::vector<std::string> calls = {
+      "http.get2(U + '/v', {A: 'x\\r\\nX-Injected: 1'})",
+      "http.get2(U + '/lf', {A: 'x\\nX-Injected: 1'})",
+      "http.get2(U + '/cr', {A: 'x\\rX-Injected: 1'})",
+      "http.get2(U + '/n', {'X-Injected: 1\\r\\nA': 'x'})",
+      "http.get2(U + '/late', [{B: 'ok'}, 7, {C: 'x\\r\\n\\r\\nGET /smuggled HTTP/1.1\\r\\nHost: h\\r\\n'}])",
+      "http.post2(U + '/p', {a: 1}, {A: {toString: function () { return '1\\r\\nX-Injected: 1'; }}})",
+      "http.post2(U + '/f', {a: 'x'}, {A: '\\n'}, true)",
+      // Characters whose low byte is CR and LF: header text goes one byte per character.
+      "http.get2(U + '/wide', {A: 'x\\u010d\\u010aX-Injected: 1'})",
+  };
+  std::string js = "var U = 'http://127.0.0.1:PORT';\n";
+  for (size_t i = 0; i < calls.size(); ++i)
+    js += "t(" + std::to_string(i) + ", function () { var r = " + calls[i] + "; return [r.content, r.header]; });\n";
+  js += "t('after', function () { return http.get(U + '/after', {A: 'fine'}); });\n";
+  TempDir apps;
+  writeHttpApp(apps, js, web.port());
+  RunResult r = runHttpApp(apps);
+  ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << tail(r.err);
+  for (size_t i = 0; i < calls.size(); ++i) {
+    SCOPED_TRACE(calls[i]);
+    EXPECT_LOG(r.err, ("JSLOG: " + std::to_string(i) + " returned [\"curl error\",\"\"]\n"));
+  }
+  EXPECT_LOG(r.err, ("JSLOG: after returned \"not found\"\n"));
+  EXPECT_EQ(tobrel_test::countOf(r.err, "WARNING: http request not made: "), 8) << tail(r.err);
+  EXPECT_EQ(tobrel_test::countOf(r.err, "WARNING: http request not made: CR or LF in a header value (A)\n"), 6);
+  EXPECT_LOG(r.err, ("WARNING: http request not made: CR or LF in a header value (C)\n"));
+  EXPECT_LOG(r.err, ("WARNING: http request not made: CR or LF in a header name (X-Injected: 1\\r\\nA)\n"));
+  EXPECT_LOG(r.err, ("DEBUG: curl error : curl error\n"));
+  // Only the last request reached the server, with nothing of the refused ones.
+  ASSERT_TRUE(web.waitRequests(1));
+  const std::vector<WebRequest> requests = web.requests();
+  ASSERT_EQ(requests.size(), 1u) << web.transcript();
+  EXPECT_EQ(requests[0].target, "/after");
+  EXPECT_EQ(requests[0].header("A"), "fine");
+  EXPECT_FALSE(requests[0].hasHeader("X-Injected"));
+  EXPECT_FALSE(requests[0].hasHeader("B"));
+  EXPECT_THAT(web.transcript(), Not(HasSubstr("smuggled")));
 }
 
 // Under the services' real names in a private network: the trusted certificate works, an
@@ -353,6 +405,25 @@ TEST(Http, TlsIsVerifiedAgainstTheSystemCas) {
   // The client refuses the self-signed chain inside the handshake, and the name once it is done.
   EXPECT_THAT(transcript, HasSubstr("tls failed 8443"));
   EXPECT_THAT(transcript, Not(HasSubstr("request on 8443")));
+}
+
+// A reply one byte longer than the engine's longest string: the script gets "" with the header
+// text, the log says why, and the app goes on.
+TEST(Http, ReplyLongerThanTheLongestStringComesBackEmptyWithAWarning) {
+  WebStandIn web;
+  ASSERT_TRUE(web.start()) << web.error();
+  const std::string length = std::to_string(static_cast<size_t>(v8::String::kMaxLength) + 1);
+  TempDir apps;
+  writeHttpApp(apps,
+               "var r = http.get2('http://127.0.0.1:PORT/generated/" + length + "');\n"
+               "log('content ' + JSON.stringify(r.content) + ' ' + r.header.split('\\r\\n')[0]);\n"
+               "log('after ' + http.get('http://127.0.0.1:PORT/generated/3'));\n",
+               web.port());
+  RunResult r = runHttpApp(apps);
+  ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << tail(r.err);
+  EXPECT_LOG(r.err, ("JSLOG: content \"\" HTTP/1.1 200 OK\n"));
+  EXPECT_LOG(r.err, ("WARNING: http reply too long to hold: content of " + length + " bytes returned as \"\"\n"));
+  EXPECT_LOG(r.err, ("JSLOG: after aaa\n"));
 }
 
 // A reply that no longer fits in memory ends the app with status 1 after "realloc() failed":

@@ -29,7 +29,11 @@ const char* const kDaemonPort = "7000";
 const char* const kCredentials =
     "attach socialQuery social { twitterConsumerKey: \"ck\" twitterConsumerSecret: \"SEKRET-CS\""
     " twitterToken: \"SEKRET-TT\" twitterTokenSecret: \"SEKRET-TS\" facebookToken: \"SEKRET-FB+1\""
-    " soundcloudToken: \"SEKRET-SC\" }";
+    " soundcloudToken: \"SEKRET-SC-\\303\\251\\351\" }";
+
+// The SoundCloud token's bytes (UTF-8 e-acute, then a byte that is no UTF-8), and percent-encoded.
+const char* const kSoundcloudToken = "SEKRET-SC-\xc3\xa9\xe9";
+const char* const kSoundcloudTokenEncoded = "SEKRET-SC-%C3%A9%E9";
 
 // Every call below logs through kTryFunction's t().
 const char* const kCalls =
@@ -50,6 +54,17 @@ const char* const kCalls =
     "  t('plain form', function () { return http.post2('http://graph.facebook.com/y', {s: fb}, {}, true).content; });\n"
     "  t('refused', function () { return fb.get('https://facebook.com/me'); });\n"
     "  t('broken', function () { return fb.get('https://graph.facebook.com/bare'); });\n"
+    "  t('crlf post', function () { return fb.post('https://graph.facebook.com/c', p, {'X-A': 'v\\r\\nX-Injected: 1'}); });\n"
+    "  t('sc form', function () { return sc.post('https://api.soundcloud.com/sf', {}, {}, true); });\n"
+    // Methods kept in variables, called once the script has swapped the two service objects.
+    "  var fg = fb.get, fp = fb.post, sg = sc.get, sp = sc.post;\n"
+    "  social.facebook = sc;\n"
+    "  social.soundcloud = fb;\n"
+    "  t('swapped get', function () { return fg('https://graph.facebook.com/w1'); });\n"
+    "  t('swapped post', function () { return fp('https://graph.facebook.com/w2', {a: 1}); });\n"
+    "  t('swapped sc get', function () { return sg('https://api.soundcloud.com/w3'); });\n"
+    "  t('swapped sc form', function () { return sp('https://api.soundcloud.com/w4', {a: 1}, {}, true); });\n"
+    "  t('swapped own', function () { return social.facebook.get('https://api.soundcloud.com/w5'); });\n"
     "  exit();\n"
     "});\n";
 
@@ -68,7 +83,7 @@ TEST(SocialWeb, RequestsCarryTheTokenOnlyToTheirOwnService) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for its namespaces";
   tobrel_test::ServiceNet net;
   ASSERT_TRUE(net.ready()) << net.error();
-  for (const char* name : {"me", "tracks", "h", "p", "r", "s", "f", "o", "x", "y"})
+  for (const char* name : {"me", "tracks", "h", "p", "r", "s", "f", "o", "x", "y", "sf", "c", "w1", "w2", "w3", "w4", "w5"})
     net.web().reply(name, httpReply("200 OK", {"Content-Type: text/plain"}, std::string("ok ") + name));
   net.web().reply("bare", "no status line here\n");
   TempDir dir;
@@ -100,12 +115,20 @@ TEST(SocialWeb, RequestsCarryTheTokenOnlyToTheirOwnService) {
       {"plain form", "returned \"ok y\""},
       {"refused", "threw unauthorised url"},
       {"broken", "returned \"curl error\""},
+      {"crlf post", "returned \"curl error\""},
+      {"sc form", "returned \"ok sf\""},
+      {"swapped get", "threw unauthorised url"},
+      {"swapped post", "threw unauthorised url"},
+      {"swapped sc get", "threw unauthorised url"},
+      {"swapped sc form", "threw unauthorised url"},
+      {"swapped own", "threw unauthorised url"},
   };
   for (const auto& o : outcomes) EXPECT_LOG(r.err, (std::string("JSLOG: ") + o.tag + " " + o.outcome + "\n"));
   EXPECT_LOG(r.err, ("JSLOG: params {\"a\":\"b\"}\n"));
 
   const std::vector<WebRequest> requests = net.web().requests();
-  EXPECT_EQ(requests.size(), 12u) << net.web().transcript();
+  // Nothing for the refused header line, nor with a token through the other service's methods.
+  EXPECT_EQ(requests.size(), 13u) << net.web().transcript();
   auto expectRequest = [&](const std::string& path, const std::string& method, const std::string& target,
                            const std::string& body) {
     SCOPED_TRACE(path);
@@ -120,14 +143,18 @@ TEST(SocialWeb, RequestsCarryTheTokenOnlyToTheirOwnService) {
   // The token goes after "?" or "&" as it is, unescaped; the script's headers are not used.
   expectRequest("/me", "GET", "/me?access_token=SEKRET-FB+1", "");
   expectRequest("/me?fields=id", "GET", "/me?fields=id&access_token=SEKRET-FB+1", "");
-  expectRequest("/tracks", "GET", "/tracks?oauth_token=SEKRET-SC", "");
+  expectRequest("/tracks", "GET", std::string("/tracks?oauth_token=") + kSoundcloudToken, "");
   expectRequest("/h", "GET", "/h?access_token=SEKRET-FB+1", "");
   EXPECT_FALSE(requestTo(requests, "/h")->hasHeader("X-Extra"));
   // post: a copy of the parameters with the token last, or in the place of the script's own.
   expectRequest("/p", "POST", "/p", "a=b&access_token=SEKRET-FB%2B1");
   EXPECT_EQ(requestTo(requests, "/p")->header("X-Extra"), "post");
   expectRequest("/r", "POST", "/r", "access_token=SEKRET-FB%2B1&z=1");
-  expectRequest("/s", "POST", "/s", "q=1&oauth_token=SEKRET-SC");
+  // The token's own bytes, encoded once; as they are in a form.
+  expectRequest("/s", "POST", "/s", std::string("q=1&oauth_token=") + kSoundcloudTokenEncoded);
+  expectRequest("/sf", "POST", "/sf", "");
+  EXPECT_THAT(requestTo(requests, "/sf")->body,
+              HasSubstr(std::string("name=\"oauth_token\"\r\n\r\n") + kSoundcloudToken + "\r\n"));
   expectRequest("/f", "POST", "/f", "");
   EXPECT_THAT(requestTo(requests, "/f")->body, HasSubstr("name=\"t\"\r\n\r\nx\r\n"));
   EXPECT_THAT(requestTo(requests, "/f")->body, HasSubstr("name=\"access_token\"\r\n\r\nSEKRET-FB+1\r\n"));
@@ -145,6 +172,9 @@ TEST(SocialWeb, RequestsCarryTheTokenOnlyToTheirOwnService) {
   // Every line that holds a token shows it masked, raw or encoded.
   EXPECT_LOG(r.err, ("MESSAGE: FacebookHttpGet URL https://graph.facebook.com/me?access_token=***\n"));
   EXPECT_LOG(r.err, ("DEBUG: TOKEN ***\n"));
+  EXPECT_LOG(r.err, ("DEBUG: oauth_token => ***\n"));
+  EXPECT_LOG(r.err, ("WARNING: http data the end : q=1&oauth_token=*** \n"));
+  EXPECT_LOG(r.err, ("WARNING: http request not made: CR or LF in a header value (X-A)\n"));
   EXPECT_THAT(r.err, Not(HasSubstr("SEKRET")));
   EXPECT_THAT(tobrel_test::readFile(daemonLog), HasSubstr("recv socialQuery"));
 }
