@@ -3,8 +3,11 @@
 // objects, ping in both places, and the locally drawn random numbers.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/socket.h>
+#include <time.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -192,14 +195,56 @@ TEST(Random, GivesIntegersBelowTenMillionWithoutTheLink) {
                         "  if (typeof v !== 'number' || v !== Math.floor(v) || v < 0 || v >= 10000000) bad.push(v);\n"
                         "});\n"
                         "var distinct = values.filter(function (v, i) { return values.indexOf(v) === i; }).length;\n"
+                        // the whole range is drawn, not only its lower part
+                        "var top = values.filter(function (v) { return v >= 9000000; }).length;\n"
                         "log('first ' + first);\n"
                         "log('bad ' + bad.length + ' distinct ' + (distinct > 1900));\n"
+                        "log('top ' + (top > 0));\n"
                         "exit();\n");
   tobrel_test::RunResult r = tobrel_test::runAppChild(apps.path(), "app PLAIN inst");
   EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
   EXPECT_THAT(r.err, HasSubstr("JSLOG: bad 0 distinct true\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: top true\n"));
   const size_t at = r.err.find("JSLOG: first ");
   ASSERT_NE(at, std::string::npos);
   const std::string first = r.err.substr(at + 13, r.err.find('\n', at) - at - 13);
   EXPECT_THAT(r.err, HasSubstr("DEBUG: rand : " + first + "\n"));
+}
+
+// The values are the C library's rand sequence for the second the app started in, modulo ten
+// million, whatever else the app does between draws: UUIDs, and messages (each gets one).
+TEST(Random, KeepsTheSequenceOfItsStartSecondAcrossUuidsAndSentMessages) {
+  DeviceApp device;
+  const time_t before = time(nullptr);
+  ASSERT_TRUE(device.start("var values = [tobrel.random(), tobrel.random()];\n"
+                           "uuid();\n"
+                           "values.push(tobrel.random());\n" +
+                               std::string(kConnect) +
+                               "tobrel.start(function () {\n"
+                               "  values.push(tobrel.random());\n"
+                               "  ping(function () {\n"
+                               "    values.push(tobrel.random());\n"
+                               "    uuid(); uuid();\n"
+                               "    values.push(tobrel.random());\n"
+                               "    log('values ' + values.join(' '));\n"
+                               "  });\n"
+                               "});\n",
+                           {}));
+  ASSERT_TRUE(device.waitLog("JSLOG: values "));
+  const time_t after = time(nullptr);
+  std::vector<std::string> drawn;
+  for (const std::string& line : device.scriptLog()) {
+    if (line.rfind("values ", 0) != 0) continue;
+    std::istringstream words(line.substr(7));
+    for (std::string word; words >> word;) drawn.push_back(word);
+  }
+  ASSERT_EQ(drawn.size(), 6u) << device.log();
+  bool matched = false;
+  for (time_t second = before; second <= after && !matched; ++second) {
+    srand(static_cast<unsigned>(second));
+    std::vector<std::string> expected;
+    for (size_t i = 0; i < drawn.size(); ++i) expected.push_back(std::to_string(rand() % 10000000));
+    matched = expected == drawn;
+  }
+  EXPECT_TRUE(matched) << "no second from " << before << " to " << after << " gives " << device.scriptLog().back();
 }
