@@ -48,6 +48,9 @@ TEST(Tts, StartShapesChooseTheLanguageAndTheCallback) {
       {"start('d', 'de', 5)", "returned undefined", "tts { action: START text: \"d\" }"},
       {"start('caf\\u00e9 \\u2615', 'fr')", "returned undefined",
        "tts { action: START text: \"caf\\303\\251 \\342\\230\\225\" lang: \"fr\" }"},
+      // A lone surrogate is not UTF-8: it travels as U+FFFD.
+      {"start('a\\ud800b', '\\udc00')", "returned undefined",
+       "tts { action: START text: \"a\\357\\277\\275b\" lang: \"\\357\\277\\275\" }"},
       {"start()", "threw Wrong arguments", ""},
       {"start('e', 'fr', heard('e'), 1)", "threw Wrong arguments", ""},
       {"start({toString: function () { throw 'no text'; }})", "threw no text", ""},
@@ -73,7 +76,8 @@ TEST(Tts, StartShapesChooseTheLanguageAndTheCallback) {
   EXPECT_EQ(messages(device, "TTS: "),
             (std::vector<std::string>{"TTS: say[hello]", "TTS: say[42]", "TTS: say[a]", "TTS: say[b]",
                                       "TTS: lang[fr]", "TTS: say[c]", "TTS: lang[en]", "TTS: say[d]",
-                                      "TTS: say[caf\xc3\xa9 \xe2\x98\x95]", "TTS: lang[fr]", "TTS: say[f]"}));
+                                      "TTS: say[caf\xc3\xa9 \xe2\x98\x95]", "TTS: lang[fr]",
+                                      "TTS: say[a\xef\xbf\xbd" "b]", "TTS: lang[\xef\xbf\xbd]", "TTS: say[f]"}));
   EXPECT_EQ(messages(device, "TtsFunctionStop"),
             (std::vector<std::string>{"TtsFunctionStop start", "TtsFunctionStop", "TtsFunctionStop start",
                                       "TtsFunctionStop arg ok", "TtsFunctionStop", "TtsFunctionStop start",
