@@ -14,14 +14,14 @@ using v8::Value;
 namespace {
 
 // The size of the library's own default state: with it, random_r gives what rand gives after
-// srand with the same seed.
-char stateBytes[128];
+// srand with the same seed. Words, since the generator reads it as such.
+int32_t stateWords[32];
 // initstate_r reads the previous state it is given, so this starts zeroed.
 struct random_data state = {};
 bool seeded = false;
 
 void seed(unsigned value) {
-  initstate_r(value, stateBytes, sizeof stateBytes, &state);
+  initstate_r(value, reinterpret_cast<char*>(stateWords), sizeof stateWords, &state);
   seeded = true;
 }
 
