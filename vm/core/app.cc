@@ -2,6 +2,7 @@
 // end and the heap-limit end. Later features add their own one-line steps to startApp.
 #include "app.h"
 
+#include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -150,6 +151,10 @@ gboolean autokillNotInteractive(gpointer raw) {
 }
 
 int runChild(void* /*unused*/, TobrelData* data) {
+  // Standard output is the launcher's, and its reader may have gone: a trace written there is
+  // then lost, not the app. The child starts no program, so nothing inherits this; the link's
+  // sends report a reset peer themselves.
+  signal(SIGPIPE, SIG_IGN);
   data->loop = g_main_loop_new(nullptr, FALSE);
   g_debug("running app: %s/%s", data->options->appFolder, data->appName.c_str());
   Isolate* isolate = newAppIsolate();

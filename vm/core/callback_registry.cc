@@ -1,7 +1,9 @@
 // Correlation registry: request id -> CallbackHandler, purged of entries older than 10 hours at
 // each registration, on a monotonic clock so that setting the device's clock loses nothing.
+// The purge works from the oldest end of the registration order and reads the clock once.
 #include "callback_registry.h"
 
+#include <list>
 #include <unordered_map>
 #include <vector>
 
@@ -15,13 +17,34 @@ gint64 monotonicSeconds() { return g_get_monotonic_time() / G_USEC_PER_SEC; }
 
 CallbackClock currentClock = monotonicSeconds;
 
+// Keys of the live entries, oldest registration first. The clock only moves forward, so their
+// stamps are in order too, and the purge stops at the first entry that is young enough: it
+// costs the expired entries only, however many live ones there are.
+using Order = std::list<const std::string*>;  // each points at its key in the table
+
+struct Slot {
+  CallbackHandler* handler;
+  Order::iterator position;
+};
+
 // Created at the first registration and never destroyed: its records hold script handles that
 // must not be released by static destructors after the engine has gone.
-std::unordered_map<std::string, CallbackHandler*>* table = nullptr;
+std::unordered_map<std::string, Slot>* table = nullptr;
+Order* order = nullptr;
 
 // The app has one thread, so this never contends; it keeps the table's invariants should that
 // ever change. Handlers run and records are freed outside it.
 GMutex tableLock;
+
+bool expiredAt(gint64 now, const CallbackHandler& handler) { return now - handler.time > kCallbackLifetimeSeconds; }
+
+// Takes the entry out of the table and the order; the caller owns its record from here.
+CallbackHandler* take(std::unordered_map<std::string, Slot>::iterator it) {
+  CallbackHandler* handler = it->second.handler;
+  order->erase(it->second.position);
+  table->erase(it);
+  return handler;
+}
 
 }  // namespace
 
@@ -56,25 +79,31 @@ bool CallbackHandler::call(const NuskMsg& msg) {
 }
 
 bool isCallbackExpired(const std::string& /*key*/, const CallbackHandler& handler) {
-  return currentClock() - handler.time > kCallbackLifetimeSeconds;
+  return expiredAt(currentClock(), handler);
 }
 
 void registerCallback(const std::string& key, CallbackHandler* handler) {
   std::vector<CallbackHandler*> dropped;
   g_mutex_lock(&tableLock);
-  if (table == nullptr) table = new std::unordered_map<std::string, CallbackHandler*>();
-  for (auto it = table->begin(); it != table->end();) {
-    if (isCallbackExpired(it->first, *it->second)) {
-      dropped.push_back(it->second);
-      it = table->erase(it);
-    } else {
-      ++it;
-    }
+  if (table == nullptr) {
+    table = new std::unordered_map<std::string, Slot>();
+    order = new Order();
   }
-  handler->time = currentClock();
-  CallbackHandler*& slot = (*table)[key];
-  if (slot != nullptr && slot != handler) dropped.push_back(slot);
-  slot = handler;
+  const gint64 now = currentClock();
+  while (!order->empty()) {
+    auto oldest = table->find(*order->front());
+    if (!expiredAt(now, *oldest->second.handler)) break;
+    dropped.push_back(take(oldest));
+  }
+  handler->time = now;
+  auto found = table->find(key);
+  // A key registered again moves to the young end with its new stamp.
+  if (found != table->end()) {
+    CallbackHandler* old = take(found);
+    if (old != handler) dropped.push_back(old);
+  }
+  auto placed = table->emplace(key, Slot{handler, order->end()}).first;
+  placed->second.position = order->insert(order->end(), &placed->first);
   g_mutex_unlock(&tableLock);
   for (CallbackHandler* old : dropped) CallbackRegistryAccess::drop(old);
 }
@@ -84,7 +113,7 @@ CallbackHandler* findCallback(const NuskMsg& msg) {
   g_mutex_lock(&tableLock);
   if (table != nullptr) {
     auto it = table->find(msg.correlationid());
-    if (it != table->end()) found = it->second;
+    if (it != table->end()) found = it->second.handler;
   }
   g_mutex_unlock(&tableLock);
   return found;
@@ -98,10 +127,7 @@ CallbackHandler* unlink(const std::string& key, CallbackHandler* expected) {
   g_mutex_lock(&tableLock);
   if (table != nullptr) {
     auto it = table->find(key);
-    if (it != table->end() && (expected == nullptr || it->second == expected)) {
-      removed = it->second;
-      table->erase(it);
-    }
+    if (it != table->end() && (expected == nullptr || it->second.handler == expected)) removed = take(it);
   }
   g_mutex_unlock(&tableLock);
   return removed;
@@ -144,8 +170,9 @@ void clearCallbacks() {
   std::vector<CallbackHandler*> dropped;
   g_mutex_lock(&tableLock);
   if (table != nullptr) {
-    for (auto& entry : *table) dropped.push_back(entry.second);
+    for (auto& entry : *table) dropped.push_back(entry.second.handler);
     table->clear();
+    order->clear();
   }
   g_mutex_unlock(&tableLock);
   for (CallbackHandler* old : dropped) CallbackRegistryAccess::drop(old);

@@ -80,7 +80,7 @@ class CommandCall {
   // gives false when the conversion threw (a `toString` or `valueOf` of the script's): the
   // exception stays pending and the native returns at once, so nothing is sent.
   bool ascii(int index, std::string* out) const;  // one byte per character (script.h)
-  bool utf8(int index, std::string* out) const;
+  bool utf8(int index, std::string* out) const;   // a lone surrogate as U+FFFD (script.h)
   // ToUint32, kept bit for bit in a signed 32-bit field: 4294967295 and -1 both give -1.
   bool uint32(int index, int32_t* out) const;
   bool int32(int index, int32_t* out) const;  // ToInt32

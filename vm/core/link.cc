@@ -243,7 +243,9 @@ int connectToServer(const char* host, int port, TobrelData* app) {
   app->sock = sock;
   // The poller reads app->sock afresh on every pass, so the one already installed serves the
   // new socket.
-  if (!hadLink) g_idle_add(pollServer, app);
+  // At the timers' priority: a timer that is always due (one that overruns its period) would
+  // otherwise starve the link, and no event, reply or STOP would ever be read.
+  if (!hadLink) g_idle_add_full(G_PRIORITY_DEFAULT, pollServer, app, nullptr);
   return 0;
 }
 

@@ -39,7 +39,8 @@ int receiveMessage(int sock, net::zolvek::nusk::message::NuskMsg* msg);
 // poller goes on, reading the new socket.
 int connectToServer(const char* host, int port, TobrelData* app);
 
-// The idle source of an app's link: reads at most one frame and dispatches it. Always TRUE.
+// The idle source of an app's link, at the timers' priority: reads at most one frame and
+// dispatches it. Always TRUE.
 gboolean pollServer(gpointer app);
 
 // Armed by a STOP from the daemon: ends the app with status 0.

@@ -1,7 +1,6 @@
 // The binding table: every module object, where it lies, its access word and its methods, in
-// the order of installation and of definition. A native that is not built yet stays null, and
-// its module is then left out whole; a module joins by writing vm/modules/<name>.cc and putting
-// its natives in its row.
+// the order of installation and of definition. Every row names all of its natives; the gate
+// still installs nothing of a row that lacks one, so no module object is ever half-built.
 #include "modules.h"
 
 #include <string.h>

@@ -18,7 +18,7 @@ enum class ModuleHost {
 
 struct ModuleMethod {
   const char* name;
-  v8::FunctionCallback native;  // null while the native is not built
+  v8::FunctionCallback native;  // set in every row of the real table (see moduleBuilt)
 };
 
 struct ModuleRow {

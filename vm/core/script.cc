@@ -125,9 +125,14 @@ bool asciiValue(Isolate* isolate, Local<Value> value, std::string* out) {
 bool utf8Value(Isolate* isolate, Local<Value> value, std::string* out) {
   Local<String> text;
   if (!value->ToString(isolate->GetCurrentContext()).ToLocal(&text)) return false;
-  String::Utf8Value utf8(isolate, text);
-  if (*utf8 == nullptr) return false;
-  out->assign(*utf8, static_cast<size_t>(utf8.length()));
+  // A lone surrogate becomes U+FFFD, so the bytes are always UTF-8 that any peer accepts; the
+  // replacement has the surrogate's length, so the length counted first still holds.
+  out->assign(static_cast<size_t>(text->Utf8Length(isolate)), '\0');
+  if (!out->empty()) {
+    const int written = text->WriteUtf8(isolate, &(*out)[0], static_cast<int>(out->size()), nullptr,
+                                        String::NO_NULL_TERMINATION | String::REPLACE_INVALID_UTF8);
+    out->resize(static_cast<size_t>(written));
+  }
   return true;
 }
 

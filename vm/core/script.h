@@ -60,7 +60,8 @@ bool callScriptFunction(v8::Isolate* isolate, v8::Local<v8::Function> fn, int ar
 // pending, so the native should return at once and send nothing).
 bool asciiValue(v8::Isolate* isolate, v8::Local<v8::Value> value, std::string* out);
 
-// The UTF-8 form of value's string conversion; false when it failed (exception pending).
+// The UTF-8 form of value's string conversion, each lone surrogate replaced by U+FFFD; false
+// when the conversion failed (exception pending).
 bool utf8Value(v8::Isolate* isolate, v8::Local<v8::Value> value, std::string* out);
 
 // The one "access denied" check of a path that a script names inside its app's folder: true

@@ -94,6 +94,30 @@ TEST(AppChild, EndsWithTheSpecifiedStatus) {
   }
 }
 
+// Standard output is shared with the launcher, and may be a pipe whose reader has gone: an
+// app's line there is lost, and the app goes on to end as it would have.
+TEST(AppChild, AWriteOnAStandardOutputThatNobodyReadsLosesOnlyTheLine) {
+  TempDir apps;
+  writeApp(apps, "app",
+           "tobrel.serial.addListener__({});\n"  // traces a line on standard output
+           "setTimeout(10, function() { log('went on'); exit(); });\n",
+           {{"descriptor.xml", "<descriptor><accesses><access>serial</access></accesses></descriptor>"}});
+  tobrel_test::RunOptions options;
+  options.discardSyslog = true;
+  RunResult r = tobrel_test::runFunction(
+      [&apps]() {
+        int ends[2];
+        if (pipe(ends) != 0) return 125;
+        close(ends[0]);
+        dup2(ends[1], STDOUT_FILENO);
+        close(ends[1]);
+        return tobrel_test::runAppHere(apps.path(), "app PLAIN inst", 7);
+      },
+      options);
+  EXPECT_TRUE(exitedWith(r, 0)) << r.describe() << "\n" << r.err;
+  EXPECT_THAT(r.err, HasSubstr("MESSAGE: JSLOG: went on\n"));
+}
+
 TEST(AppChild, UnreadableScriptsAbortTheChild) {
   const struct {
     const char* name;

@@ -13,7 +13,11 @@ using net::zolvek::nusk::message::NuskMsg;
 namespace {
 
 gint64 fakeNow = 1000;
-gint64 fakeClock() { return fakeNow; }
+int clockReads = 0;
+gint64 fakeClock() {
+  ++clockReads;
+  return fakeNow;
+}
 
 // What a test handler saw, and whether its data was released.
 struct Probe {
@@ -48,6 +52,7 @@ class Registry : public ::testing::Test {
  protected:
   void SetUp() override {
     fakeNow = 1000;
+    clockReads = 0;
     setCallbackClock(fakeClock);
   }
   void TearDown() override {
@@ -118,6 +123,61 @@ TEST_F(Registry, EntriesExpireStrictlyAfterTenHoursAtTheNextRegistration) {
     EXPECT_NE(findCallback(naming("fresh")), nullptr);
     clearCallbacks();  // while the probes still live
   }
+}
+
+// A long-running app keeps tens of thousands of entries alive: a registration must not look
+// at each of them (or read the clock for each).
+TEST_F(Registry, ARegistrationReadsTheClockOnceWhateverIsLive) {
+  std::vector<Probe> probes(2000);
+  for (size_t i = 0; i < probes.size(); ++i) {
+    clockReads = 0;
+    add("req" + std::to_string(i), &probes[i]);
+    ASSERT_EQ(clockReads, 1) << "with " << i << " live entries";
+  }
+  fakeNow += 36001;
+  Probe last;
+  clockReads = 0;
+  add("last", &last);
+  EXPECT_EQ(clockReads, 1) << "while purging";
+  EXPECT_EQ(callbackCount(), 1u);
+  clearCallbacks();  // while the probes still live
+}
+
+// Entries registered over time, one registered again (its new stamp counts) and one
+// unregistered early: a registration drops exactly those strictly older than the lifetime,
+// each once, and keeps the rest.
+TEST_F(Registry, ThePurgeDropsExactlyTheEntriesOlderThanTheLifetime) {
+  Probe a1, b, c, gone, a2, d, e, later;
+  fakeNow = 1000;
+  add("a", &a1);
+  add("b", &b);
+  fakeNow = 1001;
+  add("c", &c);
+  add("gone", &gone);
+  fakeNow = 1002;
+  add("a", &a2);  // moves "a" past "b" and "c"
+  add("d", &d);
+  fakeNow = 1003;
+  add("e", &e);
+  EXPECT_TRUE(unregisterCallback("gone"));
+  fakeNow = 1002 + kCallbackLifetimeSeconds;  // "a" and "d" exactly at the lifetime
+  add("later", &later);
+  struct Case {
+    const char* key;
+    const Probe* probe;
+    bool survives;
+  };
+  for (const Case& k : {Case{"b", &b, false}, Case{"c", &c, false}, Case{"a", &a2, true}, Case{"d", &d, true},
+                        Case{"e", &e, true}, Case{"later", &later, true}}) {
+    SCOPED_TRACE(k.key);
+    EXPECT_EQ(findCallback(naming(k.key)) != nullptr, k.survives);
+    EXPECT_EQ(k.probe->released, k.survives ? 0 : 1);
+  }
+  EXPECT_EQ(a1.released, 1);
+  EXPECT_EQ(gone.released, 1);
+  EXPECT_EQ(callbackCount(), 4u);
+  clearCallbacks();
+  for (const Probe* p : {&a1, &b, &c, &gone, &a2, &d, &e, &later}) EXPECT_EQ(p->released, 1);
 }
 
 TEST_F(Registry, RegisteringAnIdAgainReplacesAndReleasesTheOldRecord) {

@@ -249,6 +249,26 @@ TEST(AppLink, AReplyReachesItsHandlerThenTheListeners) {
   EXPECT_EQ(device.scriptLog(), (std::vector<std::string>{"handler OK", "listener DOUBLE"}));
 }
 
+// A repeating timer that takes longer than its period is due again as soon as it returns. The
+// link is still read beside it: presses reach the listener and the daemon's STOP arrives.
+TEST(AppLink, ATimerThatOverrunsItsPeriodStillLetsTheLinkBeRead) {
+  tobrel_test::DeviceApp device;
+  ASSERT_TRUE(device.start(
+      "tobrel.button.addListener(function(type) { log('button ' + type); return true; });\n"
+      "tobrel.connect('127.0.0.1', PORT);\n"
+      "tobrel.start(function() {\n"
+      "  log('granted');\n"
+      "  setTimeout(1, function() { var end = Date.now() + 5; while (Date.now() < end) {} return true; });\n"
+      "});\n",
+      {"button"}));
+  ASSERT_TRUE(device.waitGranted());
+  for (const char* type : {"SIMPLE", "DOUBLE", "LONG_START"}) ASSERT_TRUE(device.control(std::string("button last ") + type));
+  ASSERT_TRUE(device.waitLog("JSLOG: button LONG_START"));
+  EXPECT_EQ(device.scriptLog(), (std::vector<std::string>{"granted", "button SIMPLE", "button DOUBLE", "button LONG_START"}));
+  ASSERT_TRUE(device.control("stop last"));
+  EXPECT_TRUE(device.waitLog("WARNING: interactive mode stopped, autokill in 300000ms")) << device.log();
+}
+
 TEST(AppLink, TheDaemonClosingTheLinkEndsTheApp) {
   MsgdProcess msgd;
   ASSERT_NE(msgd.port(), 0) << msgd.startError();

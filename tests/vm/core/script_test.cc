@@ -116,6 +116,11 @@ TEST_F(ScriptTest, AsciiFormKeepsTheLowByteOfEachUnitAndUtf8FormEncodes) {
       {"({})", "[object Object]", "[object Object]"},
       {"''", "", ""},
       {"'a\\u0000b'", std::string("a\0b", 3), std::string("a\0b", 3)},
+      // A pair is one character; a lone or reversed surrogate is not UTF-8 and becomes U+FFFD.
+      {"'\\ud83d\\ude00'", std::string("\x3d\0", 2), "\xF0\x9F\x98\x80"},
+      {"'a\\ud800b'", std::string("a\0b", 3), "a\xEF\xBF\xBD" "b"},
+      {"'\\udfff'", std::string("\xFF", 1), "\xEF\xBF\xBD"},
+      {"'\\ude00\\ud83d'", std::string("\0\x3d", 2), "\xEF\xBF\xBD\xEF\xBF\xBD"},
   };
   for (const auto& c : cases) {
     Local<Value> value = eval(c.expression);

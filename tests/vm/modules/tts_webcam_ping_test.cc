@@ -3,8 +3,11 @@
 // objects, ping in both places, and the locally drawn random numbers.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/socket.h>
+#include <time.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,6 +48,9 @@ TEST(Tts, StartShapesChooseTheLanguageAndTheCallback) {
       {"start('d', 'de', 5)", "returned undefined", "tts { action: START text: \"d\" }"},
       {"start('caf\\u00e9 \\u2615', 'fr')", "returned undefined",
        "tts { action: START text: \"caf\\303\\251 \\342\\230\\225\" lang: \"fr\" }"},
+      // A lone surrogate is not UTF-8: it travels as U+FFFD.
+      {"start('a\\ud800b', '\\udc00')", "returned undefined",
+       "tts { action: START text: \"a\\357\\277\\275b\" lang: \"\\357\\277\\275\" }"},
       {"start()", "threw Wrong arguments", ""},
       {"start('e', 'fr', heard('e'), 1)", "threw Wrong arguments", ""},
       {"start({toString: function () { throw 'no text'; }})", "threw no text", ""},
@@ -70,7 +76,8 @@ TEST(Tts, StartShapesChooseTheLanguageAndTheCallback) {
   EXPECT_EQ(messages(device, "TTS: "),
             (std::vector<std::string>{"TTS: say[hello]", "TTS: say[42]", "TTS: say[a]", "TTS: say[b]",
                                       "TTS: lang[fr]", "TTS: say[c]", "TTS: lang[en]", "TTS: say[d]",
-                                      "TTS: say[caf\xc3\xa9 \xe2\x98\x95]", "TTS: lang[fr]", "TTS: say[f]"}));
+                                      "TTS: say[caf\xc3\xa9 \xe2\x98\x95]", "TTS: lang[fr]",
+                                      "TTS: say[a\xef\xbf\xbd" "b]", "TTS: lang[\xef\xbf\xbd]", "TTS: say[f]"}));
   EXPECT_EQ(messages(device, "TtsFunctionStop"),
             (std::vector<std::string>{"TtsFunctionStop start", "TtsFunctionStop", "TtsFunctionStop start",
                                       "TtsFunctionStop arg ok", "TtsFunctionStop", "TtsFunctionStop start",
@@ -192,14 +199,56 @@ TEST(Random, GivesIntegersBelowTenMillionWithoutTheLink) {
                         "  if (typeof v !== 'number' || v !== Math.floor(v) || v < 0 || v >= 10000000) bad.push(v);\n"
                         "});\n"
                         "var distinct = values.filter(function (v, i) { return values.indexOf(v) === i; }).length;\n"
+                        // the whole range is drawn, not only its lower part
+                        "var top = values.filter(function (v) { return v >= 9000000; }).length;\n"
                         "log('first ' + first);\n"
                         "log('bad ' + bad.length + ' distinct ' + (distinct > 1900));\n"
+                        "log('top ' + (top > 0));\n"
                         "exit();\n");
   tobrel_test::RunResult r = tobrel_test::runAppChild(apps.path(), "app PLAIN inst");
   EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
   EXPECT_THAT(r.err, HasSubstr("JSLOG: bad 0 distinct true\n"));
+  EXPECT_THAT(r.err, HasSubstr("JSLOG: top true\n"));
   const size_t at = r.err.find("JSLOG: first ");
   ASSERT_NE(at, std::string::npos);
   const std::string first = r.err.substr(at + 13, r.err.find('\n', at) - at - 13);
   EXPECT_THAT(r.err, HasSubstr("DEBUG: rand : " + first + "\n"));
+}
+
+// The values are the C library's rand sequence for the second the app started in, modulo ten
+// million, whatever else the app does between draws: UUIDs, and messages (each gets one).
+TEST(Random, KeepsTheSequenceOfItsStartSecondAcrossUuidsAndSentMessages) {
+  DeviceApp device;
+  const time_t before = time(nullptr);
+  ASSERT_TRUE(device.start("var values = [tobrel.random(), tobrel.random()];\n"
+                           "uuid();\n"
+                           "values.push(tobrel.random());\n" +
+                               std::string(kConnect) +
+                               "tobrel.start(function () {\n"
+                               "  values.push(tobrel.random());\n"
+                               "  ping(function () {\n"
+                               "    values.push(tobrel.random());\n"
+                               "    uuid(); uuid();\n"
+                               "    values.push(tobrel.random());\n"
+                               "    log('values ' + values.join(' '));\n"
+                               "  });\n"
+                               "});\n",
+                           {}));
+  ASSERT_TRUE(device.waitLog("JSLOG: values "));
+  const time_t after = time(nullptr);
+  std::vector<std::string> drawn;
+  for (const std::string& line : device.scriptLog()) {
+    if (line.rfind("values ", 0) != 0) continue;
+    std::istringstream words(line.substr(7));
+    for (std::string word; words >> word;) drawn.push_back(word);
+  }
+  ASSERT_EQ(drawn.size(), 6u) << device.log();
+  bool matched = false;
+  for (time_t second = before; second <= after && !matched; ++second) {
+    srand(static_cast<unsigned>(second));
+    std::vector<std::string> expected;
+    for (size_t i = 0; i < drawn.size(); ++i) expected.push_back(std::to_string(rand() % 10000000));
+    matched = expected == drawn;
+  }
+  EXPECT_TRUE(matched) << "no second from " << before << " to " << after << " gives " << device.scriptLog().back();
 }
