@@ -3,6 +3,10 @@
 //   - the yardstick: a plain C++ reader of the link's own reading pattern (a 1 ms readiness
 //     wait, then the length read and the payload read, one frame per pass of a GLib idle
 //     source), with no script engine;
+//   - the logging yardstick: the same reader writing the three DEBUG lines every event costs
+//     any implementation ("message received", the "Received MSG" trace, "calling listener :
+//     [%p]") straight through syslog to the same kind of sink, each echoed on standard error
+//     as "%s: %s\n";
 //   - the app child: the link's own natives and poller (connect, start, pollServer) feeding
 //     one button listener (the module's own) whose script function returns true;
 // and prints the events per second of each and their ratio. For idle it prints the CPU of
@@ -178,6 +182,7 @@ void report(int fd, double elapsed) {
 // --- the yardstick -------------------------------------------------------------------------
 
 struct Yardstick {
+  bool logs = false;  // the logging yardstick
   int fd = -1;
   int events = 0;  // 0: idle, never ends by itself
   int seen = 0;
@@ -185,6 +190,12 @@ struct Yardstick {
   int out = -1;
   GMainLoop* loop = nullptr;
 };
+
+// A DEBUG line as the least any implementation writes it: echoed, then one syslog call.
+void logDebug(const char* text) {
+  fprintf(stderr, "%s: %s\n", "DEBUG", text);
+  syslog(LOG_DEBUG, "%s", text);
+}
 
 // One pass of the link's pattern: a kPollWaitMs readiness wait, then one frame.
 gboolean yardstickPass(gpointer raw) {
@@ -194,8 +205,15 @@ gboolean yardstickPass(gpointer raw) {
   FD_SET(y->fd, &readSet);
   timeval wait = {0, kPollWaitMs * 1000};
   if (select(y->fd + 1, &readSet, nullptr, nullptr, &wait) <= 0) return TRUE;
+  if (y->logs) logDebug("message received");
   NuskMsg msg;
   if (!readFrame(y->fd, &msg)) _exit(1);
+  if (y->logs) {
+    if (!msg.has_social()) logDebug(("Received MSG\n" + msg.DebugString()).c_str());
+    char line[64];
+    snprintf(line, sizeof line, "calling listener : [%p]", static_cast<void*>(y));
+    logDebug(line);
+  }
   if (!msg.has_buttoncallback()) return TRUE;
   if (++y->seen == 1) y->first = Clock::now();
   if (y->seen == y->events) {
@@ -206,8 +224,10 @@ gboolean yardstickPass(gpointer raw) {
   return TRUE;
 }
 
-int runYardstick(int port, int events, int out) {
+int runYardstick(int port, int events, int out, bool logs) {
   Yardstick y;
+  y.logs = logs;
+  if (logs) openlog("TobrelVM", LOG_PID | LOG_CONS | LOG_NDELAY, LOG_LOCAL1);
   y.fd = connectTo(port);
   y.events = events;
   y.out = out;
@@ -301,9 +321,10 @@ struct Reader {
   std::thread drain;
 };
 
-enum class Kind { kYardstick, kApp, kAppWithoutDebugSyslog };
+enum class Kind { kYardstick, kLoggingYardstick, kApp, kAppWithoutDebugSyslog };
 
-// Forks a reader of `events` (0: idle). The app child gets its private /dev/log, drained here.
+// Forks a reader of `events` (0: idle). Every reader but the plain yardstick gets its private
+// /dev/log, drained here, and its standard error goes to /dev/null.
 Reader startReader(Kind kind, int port, int events) {
   Reader r;
   int result[2], ended[2];
@@ -314,13 +335,14 @@ Reader startReader(Kind kind, int port, int events) {
   if (r.pid == 0) {
     close(result[0]);
     close(ended[0]);
-    if (kind == Kind::kYardstick) _exit(runYardstick(port, events, result[1]));
+    if (kind == Kind::kYardstick) _exit(runYardstick(port, events, result[1], false));
     std::string error;
     if (!tobrel_test::enterPrivateDevLog(r.logSocket, &error)) {
-      fprintf(stderr, "%s: the app's log goes to the console\n", error.c_str());
+      fprintf(stderr, "%s: the reader's log goes to the console\n", error.c_str());
     }
     const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);  // the app's standard-error echo is not shown
+    dup2(null, 2);  // the standard-error echo is not shown
+    if (kind == Kind::kLoggingYardstick) _exit(runYardstick(port, events, result[1], true));
     _exit(runApp(port, events, result[1], kind == Kind::kApp));
   }
   close(result[1]);
@@ -403,6 +425,7 @@ int main(int argc, char** argv) {
   Producer producer;
   const std::string frames = buttonFrames(events);
   const double yardstick = eventRate(producer, frames, Kind::kYardstick, events);
+  const double logging = eventRate(producer, frames, Kind::kLoggingYardstick, events);
   const double app = eventRate(producer, frames, Kind::kApp, events);
   const double appQuiet = eventRate(producer, frames, Kind::kAppWithoutDebugSyslog, events);
   const double yardstickIdle = idlePercent(producer, Kind::kYardstick, idleSeconds);
@@ -412,6 +435,8 @@ int main(int argc, char** argv) {
   printf("  yardstick reader (1 ms wait, one frame a pass)  %10.0f events/s\n", yardstick);
   printf("  app child, one script listener                  %10.0f events/s\n", app);
   printf("  ratio app / yardstick                           %10.1f%%  (target >= 30%%)\n", 100.0 * app / yardstick);
+  printf("  logging yardstick (the same, + 3 DEBUG lines)   %10.0f events/s\n", logging);
+  printf("  ratio app / logging yardstick                   %10.2f   (target >= 0.90)\n", app / logging);
   printf("  the same app, DEBUG lines kept out of syslog    %10.0f events/s  (%.1f%%; where the time goes)\n",
          appQuiet, 100.0 * appQuiet / yardstick);
   printf("  idle CPU, yardstick pattern alone               %10.2f%% of one core over %d s\n", yardstickIdle,
