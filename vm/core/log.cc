@@ -21,6 +21,21 @@ std::vector<std::string>& secretForms() {
   return forms;
 }
 
+// Sends one line to syslog, cut to kSyslogLineBytes with a mark when it is longer.
+void syslogLine(int priority, const char* text) {
+  const size_t length = strlen(text);
+  if (length <= kSyslogLineBytes) {
+    syslog(priority, "%s", text);
+    return;
+  }
+  char mark[64];
+  const int markLength = snprintf(mark, sizeof mark, "... [cut, %zu bytes in all]", length);
+  size_t keep = kSyslogLineBytes - static_cast<size_t>(markLength);
+  // Never half a UTF-8 character: back off to the start of the one the cut falls in.
+  while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
+  syslog(priority, "%.*s%s", static_cast<int>(keep), text, mark);
+}
+
 }  // namespace
 
 void addLogSecret(const std::string& secret) {
@@ -87,7 +102,7 @@ void logHandler(const gchar* /*domain*/, GLogLevelFlags level, const gchar* mess
   if (options != nullptr && logEchoes(options->debugLevel, value)) {
     fprintf(stderr, "%s: %s\n", logLevelName(value), text);
   }
-  syslog(logPriority(value), "%s", text);
+  syslogLine(logPriority(value), text);
   // A fatal line (g_error) ends the process with an abort; GLib itself would raise SIGTRAP,
   // which reads as a debugger breakpoint rather than the deliberate end it is.
   if ((level & G_LOG_FLAG_FATAL) != 0) abort();
