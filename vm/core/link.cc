@@ -14,10 +14,13 @@
 #include <cctype>
 #include <new>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "callback_registry.h"
 #include "frame_codec.h"
+#include "log.h"
 #include "nusk-message.pb.h"
 #include "script.h"
 #include "timeouts.h"
@@ -110,18 +113,47 @@ bool isSecretField(const FieldDescriptor& field) {
   return false;
 }
 
+// The fields of a message type that can hold a secret: its secret fields, and its message
+// fields whose type can hold one, however deep. Worked out once per type, so the check that
+// every traced message needs looks at those fields only.
+struct SecretPlan {
+  enum State { kNew, kWorking, kReady } state = kNew;
+  std::vector<const FieldDescriptor*> fields;
+};
+
+const SecretPlan& secretPlan(const google::protobuf::Descriptor* type) {
+  static std::unordered_map<const google::protobuf::Descriptor*, SecretPlan> plans;  // its elements never move
+  SecretPlan& plan = plans[type];
+  if (plan.state != SecretPlan::kNew) return plan;
+  plan.state = SecretPlan::kWorking;
+  std::vector<const FieldDescriptor*> fields;
+  for (int i = 0; i < type->field_count(); ++i) {
+    const FieldDescriptor* field = type->field(i);
+    if (field->cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE) {
+      // A type met again inside itself is kept: its own fields decide when a message is looked at.
+      const SecretPlan& inner = secretPlan(field->message_type());
+      if (inner.state == SecretPlan::kWorking || !inner.fields.empty()) fields.push_back(field);
+    } else if (isSecretField(*field)) {
+      fields.push_back(field);
+    }
+  }
+  plan.fields = std::move(fields);
+  plan.state = SecretPlan::kReady;
+  return plan;
+}
+
 // True when a secret field is set in `msg` or in a message inside it.
 bool hasSecret(const Message& msg) {
   const Reflection* reflection = msg.GetReflection();
-  std::vector<const FieldDescriptor*> fields;
-  reflection->ListFields(msg, &fields);
-  for (const FieldDescriptor* field : fields) {
-    if (field->cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) {
-      if (isSecretField(*field)) return true;
-    } else if (!field->is_repeated()) {
+  for (const FieldDescriptor* field : secretPlan(msg.GetDescriptor()).fields) {
+    if (!field->is_repeated()) {
+      if (!reflection->HasField(msg, field)) continue;
+      if (field->cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) return true;
       if (hasSecret(reflection->GetMessage(msg, field))) return true;
     } else {
-      for (int i = 0; i < reflection->FieldSize(msg, field); ++i)
+      const int count = reflection->FieldSize(msg, field);
+      if (count > 0 && field->cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) return true;
+      for (int i = 0; i < count; ++i)
         if (hasSecret(reflection->GetRepeatedMessage(msg, field, i))) return true;
     }
   }
@@ -204,7 +236,7 @@ void sendMessageWithCallback(int sock, const NuskMsg& msg, CallbackHandler* hand
 
 int receiveMessage(int sock, NuskMsg* msg) {
   if (!readable(sock, kPollWaitMs)) return 1;
-  g_debug("message received");
+  logText(G_LOG_LEVEL_DEBUG, "message received");
   unsigned char header[tobrel::frame::kHeaderSize];
   receiveAll(sock, reinterpret_cast<char*>(header), sizeof header, "Failed to receive bytes length from server");
   const uint32_t size = tobrel::frame::decodeLength(header);
@@ -223,7 +255,7 @@ int receiveMessage(int sock, NuskMsg* msg) {
     return 1;
   }
   // Service tokens never reach the log.
-  if (!msg->has_social()) g_debug("Received MSG\n%s", traceText(*msg).c_str());
+  if (!msg->has_social()) logText(G_LOG_LEVEL_DEBUG, ("Received MSG\n" + traceText(*msg)).c_str());
   return 0;
 }
 

@@ -21,6 +21,9 @@ std::vector<std::string>& secretForms() {
   return forms;
 }
 
+// The handler's data once openTobrelLog has made logHandler GLib's default handler.
+LauncherOptions* g_installedOptions = nullptr;
+
 // Sends one line to syslog, cut to kSyslogLineBytes with a mark when it is longer.
 void syslogLine(int priority, const char* text) {
   const size_t length = strlen(text);
@@ -63,6 +66,15 @@ std::string maskLogSecrets(const char* message) {
 void openTobrelLog(LauncherOptions* options) {
   openlog("TobrelVM", LOG_PID | LOG_CONS | LOG_NDELAY, LOG_LOCAL1);
   g_log_set_default_handler(logHandler, options);
+  g_installedOptions = options;
+}
+
+void logText(GLogLevelFlags level, const char* text) {
+  if (g_installedOptions != nullptr && (level & (G_LOG_FLAG_FATAL | G_LOG_LEVEL_ERROR)) == 0) {
+    logHandler(G_LOG_DOMAIN, level, text, g_installedOptions);
+  } else {
+    g_log(G_LOG_DOMAIN, level, "%s", text);
+  }
 }
 
 const char* logLevelName(int level) {

@@ -23,6 +23,11 @@ void logHandler(const gchar* domain, GLogLevelFlags level, const gchar* message,
 // cannot send it and writes it to the console instead, which blocks for as long as that takes.
 constexpr size_t kSyslogLineBytes = 8192;
 
+// Logs `text` as it is, as g_log(G_LOG_DOMAIN, level, "%s", text) would. Once openTobrelLog has
+// installed logHandler, the line goes to it directly, without GLib's copy, domain lookup and
+// locking: for the lines that every device event writes. A fatal level always goes through GLib.
+void logText(GLogLevelFlags level, const char* text);
+
 // The level table: the name written on standard error ("" for any value other than the four
 // plain levels, so ERROR, CRITICAL and flagged levels too) and the syslog priority.
 const char* logLevelName(int level);
