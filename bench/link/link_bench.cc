@@ -173,10 +173,23 @@ int connectTo(int port) {
   return fd;
 }
 
-// What a reader child reports on its pipe: the seconds from its first event to its last (or
-// 0 for an idle run), written once.
-void report(int fd, double elapsed) {
-  if (write(fd, &elapsed, sizeof elapsed) != sizeof elapsed) perror("report");
+// The CPU seconds this process has used so far (all its threads).
+double cpuSeconds() {
+  timespec now;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// What a reader child reports on its pipe, written once: the seconds from its first event to
+// its last and the CPU seconds it used meanwhile (both 0 for an idle run).
+struct Timing {
+  double elapsed = 0;
+  double cpu = 0;
+};
+
+void report(int fd, double elapsed, double cpu) {
+  const Timing timing{elapsed, cpu};
+  if (write(fd, &timing, sizeof timing) != sizeof timing) perror("report");
 }
 
 // --- the yardstick -------------------------------------------------------------------------
@@ -187,6 +200,7 @@ struct Yardstick {
   int events = 0;  // 0: idle, never ends by itself
   int seen = 0;
   Clock::time_point first;
+  double firstCpu = 0;
   int out = -1;
   GMainLoop* loop = nullptr;
 };
@@ -215,9 +229,12 @@ gboolean yardstickPass(gpointer raw) {
     logDebug(line);
   }
   if (!msg.has_buttoncallback()) return TRUE;
-  if (++y->seen == 1) y->first = Clock::now();
+  if (++y->seen == 1) {
+    y->first = Clock::now();
+    y->firstCpu = cpuSeconds();
+  }
   if (y->seen == y->events) {
-    report(y->out, seconds(Clock::now() - y->first));
+    report(y->out, seconds(Clock::now() - y->first), cpuSeconds() - y->firstCpu);
     g_main_loop_quit(y->loop);
     return FALSE;
   }
@@ -240,7 +257,7 @@ int runYardstick(int port, int events, int out, bool logs) {
   writeAll(y.fd, frame.data(), frame.size());
   y.loop = g_main_loop_new(nullptr, FALSE);
   g_idle_add(yardstickPass, &y);
-  if (events == 0) report(out, 0);  // idle: connected and waiting
+  if (events == 0) report(out, 0, 0);  // idle: connected and waiting
   g_main_loop_run(y.loop);
   return 0;
 }
@@ -249,13 +266,15 @@ int runYardstick(int port, int events, int out, bool logs) {
 
 int g_out = -1;
 Clock::time_point g_first;
+double g_firstCpu = 0;
 
 // mark(): the script's first and last event.
 void MarkFunction(const FunctionCallbackInfo<Value>& args) {
   if (args.Length() == 0) {
     g_first = Clock::now();
+    g_firstCpu = cpuSeconds();
   } else {
-    report(g_out, seconds(Clock::now() - g_first));
+    report(g_out, seconds(Clock::now() - g_first), cpuSeconds() - g_firstCpu);
   }
 }
 
@@ -362,10 +381,10 @@ Reader startReader(Kind kind, int port, int events) {
   return r;
 }
 
-double waitReport(const Reader& r) {
-  double elapsed = -1;
-  if (read(r.result, &elapsed, sizeof elapsed) != sizeof elapsed) return -1;
-  return elapsed;
+Timing waitReport(const Reader& r) {
+  Timing timing{-1, -1};
+  if (read(r.result, &timing, sizeof timing) != sizeof timing) return Timing{-1, -1};
+  return timing;
 }
 
 void stopReader(Reader* r, bool kill_) {
@@ -379,13 +398,19 @@ void stopReader(Reader* r, bool kill_) {
   close(r->result);
 }
 
-double eventRate(Producer& producer, const std::string& frames, Kind kind, int events) {
+struct Rate {
+  double perSecond = 0;       // events a second
+  double cpuMicroseconds = 0; // the reader's CPU per event
+};
+
+Rate eventRate(Producer& producer, const std::string& frames, Kind kind, int events) {
   std::thread serving = producer.serve(frames);
   Reader r = startReader(kind, producer.port(), events);
-  const double elapsed = waitReport(r);
+  const Timing timing = waitReport(r);
   stopReader(&r, false);
   serving.join();
-  return elapsed > 0 ? (events - 1) / elapsed : 0;
+  if (timing.elapsed <= 0) return Rate{};
+  return Rate{(events - 1) / timing.elapsed, 1e6 * timing.cpu / (events - 1)};
 }
 
 // Nanoseconds on a CPU of `pid` so far (its schedstat), or -1.
@@ -424,21 +449,26 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   Producer producer;
   const std::string frames = buttonFrames(events);
-  const double yardstick = eventRate(producer, frames, Kind::kYardstick, events);
-  const double logging = eventRate(producer, frames, Kind::kLoggingYardstick, events);
-  const double app = eventRate(producer, frames, Kind::kApp, events);
-  const double appQuiet = eventRate(producer, frames, Kind::kAppWithoutDebugSyslog, events);
+  const Rate yardstick = eventRate(producer, frames, Kind::kYardstick, events);
+  const Rate logging = eventRate(producer, frames, Kind::kLoggingYardstick, events);
+  const Rate app = eventRate(producer, frames, Kind::kApp, events);
+  const Rate appQuiet = eventRate(producer, frames, Kind::kAppWithoutDebugSyslog, events);
   const double yardstickIdle = idlePercent(producer, Kind::kYardstick, idleSeconds);
   const double appIdle = idlePercent(producer, Kind::kApp, idleSeconds);
   printf("link_bench: %d button events of %zu bytes each, written as fast as the socket takes them\n", events,
          frames.size() / static_cast<size_t>(events));
-  printf("  yardstick reader (1 ms wait, one frame a pass)  %10.0f events/s\n", yardstick);
-  printf("  app child, one script listener                  %10.0f events/s\n", app);
-  printf("  ratio app / yardstick                           %10.1f%%  (target >= 30%%)\n", 100.0 * app / yardstick);
-  printf("  logging yardstick (the same, + 3 DEBUG lines)   %10.0f events/s\n", logging);
-  printf("  ratio app / logging yardstick                   %10.2f   (target >= 0.90)\n", app / logging);
-  printf("  the same app, DEBUG lines kept out of syslog    %10.0f events/s  (%.1f%%; where the time goes)\n",
-         appQuiet, 100.0 * appQuiet / yardstick);
+  printf("  yardstick reader (1 ms wait, one frame a pass)  %10.0f events/s  %6.2f us CPU an event\n",
+         yardstick.perSecond, yardstick.cpuMicroseconds);
+  printf("  app child, one script listener                  %10.0f events/s  %6.2f us CPU an event\n", app.perSecond,
+         app.cpuMicroseconds);
+  printf("  ratio app / yardstick                           %10.1f%%  (target >= 30%%)\n",
+         100.0 * app.perSecond / yardstick.perSecond);
+  printf("  logging yardstick (+ the 3 DEBUG lines, syslog) %10.0f events/s  %6.2f us CPU an event\n",
+         logging.perSecond, logging.cpuMicroseconds);
+  printf("  ratio app / logging yardstick                   %10.2f   (target >= 0.90; by CPU an event %.2f)\n",
+         app.perSecond / logging.perSecond, logging.cpuMicroseconds / app.cpuMicroseconds);
+  printf("  the same app, DEBUG lines kept out of syslog    %10.0f events/s  %6.2f us CPU an event (%.1f%%)\n",
+         appQuiet.perSecond, appQuiet.cpuMicroseconds, 100.0 * appQuiet.perSecond / yardstick.perSecond);
   printf("  idle CPU, yardstick pattern alone               %10.2f%% of one core over %d s\n", yardstickIdle,
          idleSeconds);
   printf("  idle CPU, connected app                         %10.2f%% of one core over %d s\n", appIdle, idleSeconds);
