@@ -114,11 +114,15 @@ bool isSecretField(const FieldDescriptor& field) {
 }
 
 // The fields of a message type that can hold a secret: its secret fields, and its message
-// fields whose type can hold one, however deep. Worked out once per type, so the check that
-// every traced message needs looks at those fields only.
+// fields whose type can hold one, however deep, each with that type's own plan. Worked out once
+// per type, so the check that every traced message needs looks at those fields only.
 struct SecretPlan {
+  struct Path {
+    const FieldDescriptor* field;
+    const SecretPlan* inner;  // null for a secret field itself
+  };
   enum State { kNew, kWorking, kReady } state = kNew;
-  std::vector<const FieldDescriptor*> fields;
+  std::vector<Path> paths;
 };
 
 const SecretPlan& secretPlan(const google::protobuf::Descriptor* type) {
@@ -126,35 +130,34 @@ const SecretPlan& secretPlan(const google::protobuf::Descriptor* type) {
   SecretPlan& plan = plans[type];
   if (plan.state != SecretPlan::kNew) return plan;
   plan.state = SecretPlan::kWorking;
-  std::vector<const FieldDescriptor*> fields;
+  std::vector<SecretPlan::Path> paths;
   for (int i = 0; i < type->field_count(); ++i) {
     const FieldDescriptor* field = type->field(i);
     if (field->cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE) {
       // A type met again inside itself is kept: its own fields decide when a message is looked at.
       const SecretPlan& inner = secretPlan(field->message_type());
-      if (inner.state == SecretPlan::kWorking || !inner.fields.empty()) fields.push_back(field);
+      if (inner.state == SecretPlan::kWorking || !inner.paths.empty()) paths.push_back({field, &inner});
     } else if (isSecretField(*field)) {
-      fields.push_back(field);
+      paths.push_back({field, nullptr});
     }
   }
-  plan.fields = std::move(fields);
+  plan.paths = std::move(paths);
   plan.state = SecretPlan::kReady;
   return plan;
 }
 
-// True when a secret field is set in `msg` or in a message inside it.
-bool hasSecret(const Message& msg) {
+// True when a secret field is set in `msg` (whose type's plan is `plan`) or in a message inside it.
+bool hasSecret(const Message& msg, const SecretPlan& plan) {
   const Reflection* reflection = msg.GetReflection();
-  for (const FieldDescriptor* field : secretPlan(msg.GetDescriptor()).fields) {
-    if (!field->is_repeated()) {
-      if (!reflection->HasField(msg, field)) continue;
-      if (field->cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) return true;
-      if (hasSecret(reflection->GetMessage(msg, field))) return true;
+  for (const SecretPlan::Path& path : plan.paths) {
+    if (!path.field->is_repeated()) {
+      if (!reflection->HasField(msg, path.field)) continue;
+      if (path.inner == nullptr || hasSecret(reflection->GetMessage(msg, path.field), *path.inner)) return true;
     } else {
-      const int count = reflection->FieldSize(msg, field);
-      if (count > 0 && field->cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) return true;
+      const int count = reflection->FieldSize(msg, path.field);
+      if (count > 0 && path.inner == nullptr) return true;
       for (int i = 0; i < count; ++i)
-        if (hasSecret(reflection->GetRepeatedMessage(msg, field, i))) return true;
+        if (hasSecret(reflection->GetRepeatedMessage(msg, path.field, i), *path.inner)) return true;
     }
   }
   return false;
@@ -185,7 +188,8 @@ void maskSecrets(Message* msg) {
 
 // The text form of `msg` for the trace, secrets masked; a copy is made only when needed.
 std::string traceText(const NuskMsg& msg) {
-  if (!hasSecret(msg)) return msg.DebugString();
+  static const SecretPlan& plan = secretPlan(NuskMsg::descriptor());
+  if (!hasSecret(msg, plan)) return msg.DebugString();
   NuskMsg masked(msg);
   maskSecrets(&masked);
   return masked.DebugString();
