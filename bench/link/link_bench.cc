@@ -23,6 +23,7 @@
 #include <glib.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -342,13 +343,32 @@ struct Reader {
 
 enum class Kind { kYardstick, kLoggingYardstick, kApp, kAppWithoutDebugSyslog };
 
+// The sink's socket. A datagram socket queues only net.unix.max_dgram_qlen lines (10 by
+// default) before its writers wait, so a reader would be timed by how soon the drain thread is
+// scheduled rather than by its own work. The socket is made in a network namespace of its own
+// (a thread that leaves ours) with a deep queue; path sockets connect across namespaces. When
+// that cannot be done, the machine's queue is used.
+int sinkSocket() {
+  int fd = -1;
+  std::thread([&fd] {
+    if (unshare(CLONE_NEWNET) == 0) {
+      if (FILE* qlen = fopen("/proc/sys/net/unix/max_dgram_qlen", "w")) {
+        fputs("100000", qlen);
+        fclose(qlen);
+      }
+    }
+    fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  }).join();
+  return fd;
+}
+
 // Forks a reader of `events` (0: idle). Every reader but the plain yardstick gets its private
 // /dev/log, drained here, and its standard error goes to /dev/null.
 Reader startReader(Kind kind, int port, int events) {
   Reader r;
   int result[2], ended[2];
   if (pipe2(result, O_CLOEXEC) != 0 || pipe2(ended, O_CLOEXEC) != 0) abort();
-  r.logSocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  r.logSocket = sinkSocket();
   fflush(nullptr);
   r.pid = fork();
   if (r.pid == 0) {
@@ -439,6 +459,8 @@ double idlePercent(Producer& producer, Kind kind, int idleSeconds) {
 
 }  // namespace
 
+constexpr int kRounds = 3;
+
 int main(int argc, char** argv) {
   const int events = argc > 1 ? atoi(argv[1]) : 200000;
   const int idleSeconds = argc > 2 ? atoi(argv[2]) : 5;
@@ -450,8 +472,15 @@ int main(int argc, char** argv) {
   Producer producer;
   const std::string frames = buttonFrames(events);
   const Rate yardstick = eventRate(producer, frames, Kind::kYardstick, events);
-  const Rate logging = eventRate(producer, frames, Kind::kLoggingYardstick, events);
-  const Rate app = eventRate(producer, frames, Kind::kApp, events);
+  // The two that are compared run in turns, and each keeps its best round: what other work on
+  // the machine takes from one round is not read as a difference between them.
+  Rate logging, app;
+  for (int round = 0; round < kRounds; ++round) {
+    const Rate l = eventRate(producer, frames, Kind::kLoggingYardstick, events);
+    const Rate a = eventRate(producer, frames, Kind::kApp, events);
+    if (l.perSecond > logging.perSecond) logging = l;
+    if (a.perSecond > app.perSecond) app = a;
+  }
   const Rate appQuiet = eventRate(producer, frames, Kind::kAppWithoutDebugSyslog, events);
   const double yardstickIdle = idlePercent(producer, Kind::kYardstick, idleSeconds);
   const double appIdle = idlePercent(producer, Kind::kApp, idleSeconds);
@@ -465,8 +494,8 @@ int main(int argc, char** argv) {
          100.0 * app.perSecond / yardstick.perSecond);
   printf("  logging yardstick (+ the 3 DEBUG lines, syslog) %10.0f events/s  %6.2f us CPU an event\n",
          logging.perSecond, logging.cpuMicroseconds);
-  printf("  ratio app / logging yardstick                   %10.2f   (target >= 0.90; by CPU an event %.2f)\n",
-         app.perSecond / logging.perSecond, logging.cpuMicroseconds / app.cpuMicroseconds);
+  printf("  ratio app / logging yardstick, best of %d each   %10.2f   (target >= 0.90; by CPU an event %.2f)\n",
+         kRounds, app.perSecond / logging.perSecond, logging.cpuMicroseconds / app.cpuMicroseconds);
   printf("  the same app, DEBUG lines kept out of syslog    %10.0f events/s  %6.2f us CPU an event (%.1f%%)\n",
          appQuiet.perSecond, appQuiet.cpuMicroseconds, 100.0 * appQuiet.perSecond / yardstick.perSecond);
   printf("  idle CPU, yardstick pattern alone               %10.2f%% of one core over %d s\n", yardstickIdle,
