@@ -9,15 +9,16 @@
 //     as "%s: %s\n";
 //   - the app child: the link's own natives and poller (connect, start, pollServer) feeding
 //     one button listener (the module's own) whose script function returns true;
-// and prints the events per second of each and their ratio. For idle it prints the CPU of
-// each, connected and granted but with nothing to read.
+// and prints the events per second and the CPU an event of each, and their ratios. For idle it
+// prints the CPU of each, connected and granted but with nothing to read.
 //
 //   link_bench [EVENTS] [IDLE_SECONDS]     (defaults 200000 and 5)
 //
-// Both readers run as forked children of this process and time themselves from their first
-// event to their last, so start-up and tear-down are not counted. The app logs at DEBUG as on
-// the device; its syslog goes to a /dev/log of our own (a private mount namespace, needs root)
-// that is read and discarded, since without one every line would go to the console.
+// Every reader runs as a forked child of this process and times itself from its first event to
+// its last, so start-up and tear-down are not counted. The app logs at DEBUG as on the device;
+// its syslog, and the logging yardstick's, goes to a /dev/log of our own (a private mount
+// namespace, needs root) that is read and discarded, since without one every line would go to
+// the console. Their standard error goes to /dev/null.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <glib.h>
