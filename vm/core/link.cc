@@ -14,10 +14,13 @@
 #include <cctype>
 #include <new>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "callback_registry.h"
 #include "frame_codec.h"
+#include "log.h"
 #include "nusk-message.pb.h"
 #include "script.h"
 #include "timeouts.h"
@@ -110,19 +113,51 @@ bool isSecretField(const FieldDescriptor& field) {
   return false;
 }
 
-// True when a secret field is set in `msg` or in a message inside it.
-bool hasSecret(const Message& msg) {
+// The fields of a message type that can hold a secret: its secret fields, and its message
+// fields whose type can hold one, however deep, each with that type's own plan. Worked out once
+// per type, so the check that every traced message needs looks at those fields only.
+struct SecretPlan {
+  struct Path {
+    const FieldDescriptor* field;
+    const SecretPlan* inner;  // null for a secret field itself
+  };
+  enum State { kNew, kWorking, kReady } state = kNew;
+  std::vector<Path> paths;
+};
+
+const SecretPlan& secretPlan(const google::protobuf::Descriptor* type) {
+  static std::unordered_map<const google::protobuf::Descriptor*, SecretPlan> plans;  // its elements never move
+  SecretPlan& plan = plans[type];
+  if (plan.state != SecretPlan::kNew) return plan;
+  plan.state = SecretPlan::kWorking;
+  std::vector<SecretPlan::Path> paths;
+  for (int i = 0; i < type->field_count(); ++i) {
+    const FieldDescriptor* field = type->field(i);
+    if (field->cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE) {
+      // A type met again inside itself is kept: its own fields decide when a message is looked at.
+      const SecretPlan& inner = secretPlan(field->message_type());
+      if (inner.state == SecretPlan::kWorking || !inner.paths.empty()) paths.push_back({field, &inner});
+    } else if (isSecretField(*field)) {
+      paths.push_back({field, nullptr});
+    }
+  }
+  plan.paths = std::move(paths);
+  plan.state = SecretPlan::kReady;
+  return plan;
+}
+
+// True when a secret field is set in `msg` (whose type's plan is `plan`) or in a message inside it.
+bool hasSecret(const Message& msg, const SecretPlan& plan) {
   const Reflection* reflection = msg.GetReflection();
-  std::vector<const FieldDescriptor*> fields;
-  reflection->ListFields(msg, &fields);
-  for (const FieldDescriptor* field : fields) {
-    if (field->cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) {
-      if (isSecretField(*field)) return true;
-    } else if (!field->is_repeated()) {
-      if (hasSecret(reflection->GetMessage(msg, field))) return true;
+  for (const SecretPlan::Path& path : plan.paths) {
+    if (!path.field->is_repeated()) {
+      if (!reflection->HasField(msg, path.field)) continue;
+      if (path.inner == nullptr || hasSecret(reflection->GetMessage(msg, path.field), *path.inner)) return true;
     } else {
-      for (int i = 0; i < reflection->FieldSize(msg, field); ++i)
-        if (hasSecret(reflection->GetRepeatedMessage(msg, field, i))) return true;
+      const int count = reflection->FieldSize(msg, path.field);
+      if (count > 0 && path.inner == nullptr) return true;
+      for (int i = 0; i < count; ++i)
+        if (hasSecret(reflection->GetRepeatedMessage(msg, path.field, i), *path.inner)) return true;
     }
   }
   return false;
@@ -153,7 +188,8 @@ void maskSecrets(Message* msg) {
 
 // The text form of `msg` for the trace, secrets masked; a copy is made only when needed.
 std::string traceText(const NuskMsg& msg) {
-  if (!hasSecret(msg)) return msg.DebugString();
+  static const SecretPlan& plan = secretPlan(NuskMsg::descriptor());
+  if (!hasSecret(msg, plan)) return msg.DebugString();
   NuskMsg masked(msg);
   maskSecrets(&masked);
   return masked.DebugString();
@@ -204,7 +240,7 @@ void sendMessageWithCallback(int sock, const NuskMsg& msg, CallbackHandler* hand
 
 int receiveMessage(int sock, NuskMsg* msg) {
   if (!readable(sock, kPollWaitMs)) return 1;
-  g_debug("message received");
+  logText(G_LOG_LEVEL_DEBUG, "message received");
   unsigned char header[tobrel::frame::kHeaderSize];
   receiveAll(sock, reinterpret_cast<char*>(header), sizeof header, "Failed to receive bytes length from server");
   const uint32_t size = tobrel::frame::decodeLength(header);
@@ -223,7 +259,7 @@ int receiveMessage(int sock, NuskMsg* msg) {
     return 1;
   }
   // Service tokens never reach the log.
-  if (!msg->has_social()) g_debug("Received MSG\n%s", traceText(*msg).c_str());
+  if (!msg->has_social()) logText(G_LOG_LEVEL_DEBUG, ("Received MSG\n" + traceText(*msg)).c_str());
   return 0;
 }
 

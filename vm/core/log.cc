@@ -36,6 +36,24 @@ std::string oneCharacterPerByteUtf8(const std::string& bytes) {
   return text;
 }
 
+// The handler's data once openTobrelLog has made logHandler GLib's default handler.
+LauncherOptions* g_installedOptions = nullptr;
+
+// Sends one line to syslog, cut to kSyslogLineBytes with a mark when it is longer.
+void syslogLine(int priority, const char* text) {
+  const size_t length = strlen(text);
+  if (length <= kSyslogLineBytes) {
+    syslog(priority, "%s", text);
+    return;
+  }
+  char mark[64];
+  const int markLength = snprintf(mark, sizeof mark, "... [cut, %zu bytes in all]", length);
+  size_t keep = kSyslogLineBytes - static_cast<size_t>(markLength);
+  // Never half a UTF-8 character: back off to the start of the one the cut falls in.
+  while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
+  syslog(priority, "%.*s%s", static_cast<int>(keep), text, mark);
+}
+
 }  // namespace
 
 void addLogSecret(const std::string& secret) {
@@ -64,6 +82,15 @@ std::string maskLogSecrets(const char* message) {
 void openTobrelLog(LauncherOptions* options) {
   openlog("TobrelVM", LOG_PID | LOG_CONS | LOG_NDELAY, LOG_LOCAL1);
   g_log_set_default_handler(logHandler, options);
+  g_installedOptions = options;
+}
+
+void logText(GLogLevelFlags level, const char* text) {
+  if (g_installedOptions != nullptr && (level & (G_LOG_FLAG_FATAL | G_LOG_LEVEL_ERROR)) == 0) {
+    logHandler(G_LOG_DOMAIN, level, text, g_installedOptions);
+  } else {
+    g_log(G_LOG_DOMAIN, level, "%s", text);
+  }
 }
 
 const char* logLevelName(int level) {
@@ -103,7 +130,7 @@ void logHandler(const gchar* /*domain*/, GLogLevelFlags level, const gchar* mess
   if (options != nullptr && logEchoes(options->debugLevel, value)) {
     fprintf(stderr, "%s: %s\n", logLevelName(value), text);
   }
-  syslog(logPriority(value), "%s", text);
+  syslogLine(logPriority(value), text);
   // A fatal line (g_error) ends the process with an abort; GLib itself would raise SIGTRAP,
   // which reads as a debugger breakpoint rather than the deliberate end it is.
   if ((level & G_LOG_FLAG_FATAL) != 0) abort();

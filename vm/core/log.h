@@ -4,6 +4,7 @@
 #define TOBREL_VM_CORE_LOG_H
 
 #include <glib.h>
+#include <stddef.h>
 
 #include <string>
 
@@ -16,6 +17,16 @@ void openTobrelLog(LauncherOptions* options);
 // Every secret of the app is masked first (maskLogSecrets). A fatal message (ERROR) aborts
 // the process once it is written.
 void logHandler(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer data);
+
+// The most of a line that goes to syslog in one datagram: a longer line is cut there and ends
+// with a mark that says so (standard error still gets it whole). Without the cut the C library
+// cannot send it and writes it to the console instead, which blocks for as long as that takes.
+constexpr size_t kSyslogLineBytes = 8192;
+
+// Logs `text` as it is, as g_log(G_LOG_DOMAIN, level, "%s", text) would. Once openTobrelLog has
+// installed logHandler, the line goes to it directly, without GLib's copy, domain lookup and
+// locking: for the lines that every device event writes. A fatal level always goes through GLib.
+void logText(GLogLevelFlags level, const char* text);
 
 // The level table: the name written on standard error ("" for any value other than the four
 // plain levels, so ERROR, CRITICAL and flagged levels too) and the syslog priority.

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "log.h"
+
 TobrelData::TobrelData() = default;
 
 TobrelData::~TobrelData() {
@@ -48,7 +50,9 @@ bool TobrelData::onMessage(const net::zolvek::nusk::message::NuskMsg& msg) {
 
 void TobrelData::callListener(GList* node, const net::zolvek::nusk::message::NuskMsg& msg) {
   auto* listener = static_cast<NuskMsgListener*>(node->data);
-  g_debug("calling listener : [%p]", static_cast<void*>(listener));
+  char line[48];
+  snprintf(line, sizeof line, "calling listener : [%p]", static_cast<void*>(listener));
+  logText(G_LOG_LEVEL_DEBUG, line);
   if (!listener->onMessage(msg)) {
     listeners = g_list_delete_link(listeners, node);
     delete listener;

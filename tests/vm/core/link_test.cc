@@ -539,3 +539,31 @@ TEST_F(Dispatch, TracesMaskPasswordsTokensAndSecrets) {
     EXPECT_THAT(traces, ::testing::HasSubstr(kept));
   EXPECT_EQ(seen, std::vector<std::string>({"listener:config"})) << "the message itself is untouched";
 }
+
+// A message whose only secret lies deep inside it (in a list of lists too) is still masked.
+TEST_F(Dispatch, ALoneSecretIsMaskedWhereverItLies) {
+  NuskMsg deep = message("deep");
+  deep.mutable_config()->add_configapp()->set_name("first");
+  deep.mutable_config()->add_configapp()->add_configinstance()->set_name("a");
+  deep.mutable_config()->mutable_configapp(1)->add_configinstance()->set_accesstoken("tok-only");
+  NuskMsg sip = message("sip");
+  auto* account = sip.mutable_t2t()->mutable_account();
+  account->set_sipid("alice");
+  account->set_sipdomain("sip.example");
+  account->set_sippassword("pass-only");
+  account->set_stunserver("stun.example");
+  NuskMsg top = message("top");
+  top.mutable_authenticationtoken()->set_token("auth-only");
+  const struct {
+    const NuskMsg& msg;
+    const char* secret;
+  } cases[] = {{deep, "tok-only"}, {sip, "pass-only"}, {top, "auth-only"}};
+  for (const auto& c : cases) {
+    env.clearLogs();
+    deliver(c.msg);
+    std::string traces;
+    for (const auto& line : env.logs()) traces += line.message + "\n";
+    EXPECT_THAT(traces, ::testing::HasSubstr("\"***\"")) << c.secret;
+    EXPECT_THAT(traces, ::testing::Not(::testing::HasSubstr(c.secret)));
+  }
+}

@@ -152,6 +152,56 @@ TEST(LogHandler, LauncherAndAppChildrenLogUnderTheirOwnProcessIds) {
   }
 }
 
+// A line longer than one syslog datagram holds reaches syslog cut, with a mark, and standard
+// error whole; a line of exactly the bound goes whole to both. A cut never splits a character.
+TEST(LogHandler, ALongLineIsCutForSyslogOnlyAndMarked) {
+  std::string accented;
+  for (int i = 0; i < 5000; ++i) accented += "\xc3\xa9";  // two bytes each
+  const struct {
+    std::string line;
+    bool cut;
+  } cases[] = {
+      {std::string(kSyslogLineBytes, 'a'), false},
+      {std::string(kSyslogLineBytes + 1, 'b'), true},
+      {accented, true},
+      {std::string(1 << 20, 'c'), true},  // far past what the C library can send at all
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line.size());
+    SyslogCapture syslog;
+    RunOptions options;
+    options.syslog = &syslog;
+    const std::string line = c.line;
+    RunResult r = tobrel_test::runFunction(
+        [line]() {
+          LauncherOptions launcher;
+          openTobrelLog(&launcher);
+          g_debug("%s", line.c_str());
+          g_message("after");
+          return 0;
+        },
+        options);
+    ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+    EXPECT_EQ(r.err, "DEBUG: " + line + "\nMESSAGE: after\n");
+    const std::vector<SyslogRecord>& records = syslog.records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].message, "after");
+    const std::string& sent = records[0].message;
+    if (!c.cut) {
+      EXPECT_EQ(sent, line);
+      continue;
+    }
+    const std::string mark = "... [cut, " + std::to_string(line.size()) + " bytes in all]";
+    ASSERT_GT(sent.size(), mark.size());
+    EXPECT_LE(sent.size(), kSyslogLineBytes);
+    EXPECT_GE(sent.size(), kSyslogLineBytes - 1);  // at most the half character is dropped
+    EXPECT_EQ(sent.substr(sent.size() - mark.size()), mark);
+    const std::string kept = sent.substr(0, sent.size() - mark.size());
+    EXPECT_EQ(kept, line.substr(0, kept.size()));
+    EXPECT_NE(static_cast<unsigned char>(line[kept.size()]) & 0xC0, 0x80) << "a character was split";
+  }
+}
+
 // Secrets are masked in every form a line may print them: raw and percent-encoded (URLs, bodies,
 // signing keys), and for bytes beyond ASCII the UTF-8 text of the one-character-per-byte string
 // that holds them; a secret inside a longer one never leaves the rest in clear.
