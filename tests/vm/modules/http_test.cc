@@ -361,6 +361,7 @@ TEST(Http, ReplyThatCannotBeHeldEndsTheAppWithStatus1) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
 #endif
+  if (tobrel_test::underEmulator()) GTEST_SKIP() << "the emulator ignores RLIMIT_AS";
   WebStandIn web;
   ASSERT_TRUE(web.start()) << web.error();
   TempDir apps;
