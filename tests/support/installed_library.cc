@@ -1,7 +1,5 @@
 #include "installed_library.h"
 
-#include <stdlib.h>
-
 #include "process.h"
 #include "temp_dir.h"
 
@@ -66,10 +64,8 @@ std::string InstalledLibrary::run(const std::string& exe, int* status) const {
 
 std::string InstalledLibrary::linkedCopy(const std::string& exe, const std::string& library) const {
   // Under an emulator the target's own loader lists what it loads, which is what ldd asks it.
-  const std::string list = underEmulator()
-                               ? std::string("LD_TRACE_LOADED_OBJECTS=1 '") + getenv("TOBREL_EMULATOR") + "' '"
-                               : std::string("ldd '");
-  return runShell(list + exe + "' | grep '" + library + "'");
+  const std::string list = underEmulator() ? "LD_TRACE_LOADED_OBJECTS=1 " + shellCommandFor(exe) : "ldd '" + exe + "'";
+  return runShell(list + " | grep '" + library + "'");
 }
 
 }  // namespace tobrel_test

@@ -89,9 +89,7 @@ bool sameMachine(const char* path, const char* other) {
 
 // The emulator that `program` needs, or null.
 const char* emulatorFor(const char* program) {
-  const char* emulator = getenv("TOBREL_EMULATOR");
-  if (emulator == nullptr || *emulator == '\0') return nullptr;
-  return sameMachine(program, "/proc/self/exe") ? emulator : nullptr;
+  return underEmulator() && sameMachine(program, "/proc/self/exe") ? getenv("TOBREL_EMULATOR") : nullptr;
 }
 
 }  // namespace
