@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job, end to end: installs what is missing and builds; starts the message-daemon
 # stand-in on a free port and the TobrelVM launcher; launches the example app examples/apps/lamp
-# (the port goes as its instance name); once the app is interactive, sends it a button press and
-# an RFID tag through the stand-in's control input; then shows what the app sent (the stand-in's
+# (the port goes as its instance name); once the app is interactive and its LED command has been
+# answered, sends it a button press, and after the answer to the pulse an RFID tag, through the
+# stand-in's control input; then shows what the app sent (the stand-in's
 # transcript) and what it logged. The app ends by itself, then the launcher and the stand-in.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,10 +51,14 @@ exec 4>"$work/vm.in"
 echo "--- launch request: lamp PLAIN $port"
 echo "lamp PLAIN $port" >&4
 
+# Each event follows the daemon's answer to the command before it, so the transcript keeps
+# one order however fast the app runs.
 wait_for "$work/app.log" "JSLOG: interactive"
-echo "--- the app is interactive; pressing the button"
+wait_for "$work/app.log" "JSLOG: led.light: "
+echo "--- the app is interactive and has lit the LED; pressing the button"
 echo "button last SIMPLE" >&3
 wait_for "$work/app.log" "JSLOG: button pressed"
+wait_for "$work/app.log" "JSLOG: led.pulse: "
 echo "--- bringing an RFID tag"
 echo "rfid last d0021a IN LAMINA RED" >&3
 wait_for "$work/app.log" "JSLOG: bye"

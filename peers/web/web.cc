@@ -152,13 +152,14 @@ void sendReply(Connection& connection, const std::string& target, const std::str
   std::string path = target.substr(0, target.find('?'));
   static const std::string kGenerated = "/generated/";
   if (path.compare(0, kGenerated.size(), kGenerated) == 0) {
-    size_t left = strtoull(path.c_str() + kGenerated.size(), nullptr, 10);
+    // 64 bits whatever size_t has: a body of 4 GiB or more keeps its length.
+    unsigned long long left = strtoull(path.c_str() + kGenerated.size(), nullptr, 10);
     if (!connection.write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(left) +
                           "\r\nConnection: close\r\n\r\n"))
       return;
     // In pieces: a body of any size, without holding it.
     const std::string piece(65536, 'a');
-    for (; left > 0; left -= std::min(left, piece.size()))
+    for (; left > 0; left -= std::min<unsigned long long>(left, piece.size()))
       if (!connection.write(left >= piece.size() ? piece : piece.substr(0, left))) return;
     return;
   }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "process.h"
+
 namespace {
 
 struct ToolRun {
@@ -48,7 +50,9 @@ class ToolTest : public testing::Test {
   }
 
   ToolRun run(const char *program, const std::vector<std::string> &args) {
-    std::vector<gchar *> argv{const_cast<gchar *>(program)};
+    const std::vector<std::string> command = tobrel_test::commandFor(program);
+    std::vector<gchar *> argv;
+    for (const std::string &a : command) argv.push_back(const_cast<gchar *>(a.c_str()));
     for (const std::string &a : args) argv.push_back(const_cast<gchar *>(a.c_str()));
     argv.push_back(nullptr);
 

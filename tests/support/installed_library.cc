@@ -28,7 +28,8 @@ bool InstalledLibrary::install(const std::string& cmake, const std::string& bina
     error_ = "no " + component + ".pc under " + prefix;
     return false;
   }
-  const std::string pkgConfig = "PKG_CONFIG_PATH='" + pcdir + "' pkg-config ";
+  // The build's own pkg-config: a cross build's knows the target's packages.
+  const std::string pkgConfig = "PKG_CONFIG_PATH='" + pcdir + "' '" TOBREL_PKG_CONFIG "' ";
   const std::string flags = runShell(pkgConfig + "--cflags --libs " + component, &status);
   if (status != 0) {
     error_ = flags;
@@ -62,7 +63,9 @@ std::string InstalledLibrary::run(const std::string& exe, int* status) const {
 }
 
 std::string InstalledLibrary::linkedCopy(const std::string& exe, const std::string& library) const {
-  return runShell("ldd '" + exe + "' | grep '" + library + "'");
+  // Under an emulator the target's own loader lists what it loads, which is what ldd asks it.
+  const std::string list = underEmulator() ? "LD_TRACE_LOADED_OBJECTS=1 " + shellCommandFor(exe) : "ldd '" + exe + "'";
+  return runShell(list + " | grep '" + library + "'");
 }
 
 }  // namespace tobrel_test

@@ -14,6 +14,8 @@
 
 #include <google/protobuf/text_format.h>
 
+#include "process.h"
+
 namespace tobrel::test {
 
 namespace {
@@ -39,7 +41,7 @@ MsgdProcess::MsgdProcess(const std::vector<std::string>& extraArgs) {
   if (pid_ == 0) {
     dup2(control[1], STDIN_FILENO);
     dup2(output[1], STDOUT_FILENO);
-    execv(argv[0], argv.data());
+    tobrel_test::execProgram(argv.data());
     _exit(127);
   }
   ::close(control[1]);

@@ -2,7 +2,9 @@
 // process group per child so nothing it starts outlives the test.
 #include "process.h"
 
+#include <alloca.h>
 #include <dirent.h>
+#include <elf.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -71,7 +73,55 @@ void childSetup(const RunOptions& options, int in, int out, int err) {
   }
 }
 
+// Whether `path` is an ELF file of the same class and machine as `other`.
+bool sameMachine(const char* path, const char* other) {
+  Elf32_Ehdr a, b;  // class and machine sit at the same offsets in 32- and 64-bit headers
+  auto head = [](const char* file, Elf32_Ehdr* h) {
+    const int fd = open(file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool got = read(fd, h, sizeof *h) == static_cast<ssize_t>(sizeof *h);
+    close(fd);
+    return got && memcmp(h->e_ident, ELFMAG, SELFMAG) == 0;
+  };
+  return head(path, &a) && head(other, &b) && a.e_ident[EI_CLASS] == b.e_ident[EI_CLASS] &&
+         a.e_machine == b.e_machine;
+}
+
+// The emulator that `program` needs, or null.
+const char* emulatorFor(const char* program) {
+  return underEmulator() && sameMachine(program, "/proc/self/exe") ? getenv("TOBREL_EMULATOR") : nullptr;
+}
+
 }  // namespace
+
+void execProgram(char* const argv[]) {
+  if (const char* emulator = emulatorFor(argv[0])) {
+    size_t count = 0;
+    while (argv[count] != nullptr) ++count;
+    char** args = static_cast<char**>(alloca((count + 2) * sizeof(char*)));
+    args[0] = const_cast<char*>(emulator);
+    for (size_t i = 0; i <= count; ++i) args[i + 1] = argv[i];
+    execv(emulator, args);
+    return;
+  }
+  execv(argv[0], argv);
+}
+
+std::vector<std::string> commandFor(const std::string& program) {
+  if (const char* emulator = emulatorFor(program.c_str())) return {emulator, program};
+  return {program};
+}
+
+std::string shellCommandFor(const std::string& program) {
+  std::string command;
+  for (const std::string& word : commandFor(program)) command += (command.empty() ? "'" : " '") + word + "'";
+  return command;
+}
+
+bool underEmulator() {
+  const char* emulator = getenv("TOBREL_EMULATOR");
+  return emulator != nullptr && *emulator != '\0';
+}
 
 std::string RunResult::describe() const {
   std::ostringstream text;
@@ -136,7 +186,7 @@ std::unique_ptr<Process> Process::start(const std::vector<std::string>& argv, co
         std::vector<char*> args;
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
-        execv(args[0], args.data());
+        execProgram(args.data());
         fprintf(stderr, "exec %s: %s\n", args[0], strerror(errno));
       },
       options);
@@ -394,7 +444,14 @@ int unreadBytes(int fd) {
 bool blockedInRecv(pid_t id) {
   std::ifstream state("/proc/" + std::to_string(id) + "/syscall");
   long number = -1;
-  return state >> number && number == SYS_recvfrom;
+  if (!(state >> number)) return false;
+#ifdef TOBREL_EMULATOR_RECVFROM
+  if (underEmulator()) return number == TOBREL_EMULATOR_RECVFROM;
+#endif
+#ifdef SYS_recv
+  if (number == SYS_recv) return true;  // 32-bit ARM's recv() has a call of its own
+#endif
+  return number == SYS_recvfrom;
 }
 
 std::string repeat(const std::string& text, size_t times) {

@@ -118,6 +118,22 @@ class Process {
 RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& options = RunOptions());
 RunResult runFunction(const std::function<int()>& body, const RunOptions& options = RunOptions());
 
+// Replaces the calling (forked) process with the program argv[0] (argv ends with a null).
+// Under a user-mode emulator, a program built for the machine the test is built for goes
+// through the emulator too, since the kernel alone cannot run it; any other program (a shell,
+// dbus-daemon) runs directly. Allocates nothing, so a fork of a threaded test may call it.
+// Returns only when the exec failed.
+void execProgram(char* const argv[]);
+// The words that start `program` as execProgram would: the emulator first where it goes
+// through it, else the program alone. For spawning by other means (g_spawn, /bin/sh).
+std::vector<std::string> commandFor(const std::string& program);
+// The same as the start of a /bin/sh command line, each word in single quotes.
+std::string shellCommandFor(const std::string& program);
+// Whether the test runs under a user-mode emulator: the emulator that runs it says so in the
+// environment (TOBREL_EMULATOR, its path; see cmake/toolchain-armhf.cmake). A test that checks
+// something the emulator itself does not keep skips under it, with its reason.
+bool underEmulator();
+
 // Runs `command` through /bin/sh with standard output and error together, and returns them;
 // `status` gets the exit status (-1 when it did not exit). Generous time: installs and compiles.
 std::string runShell(const std::string& command, int* status = nullptr);
@@ -139,7 +155,9 @@ std::string repeat(const std::string& text, size_t times);
 bool eventually(const std::function<bool()>& condition, int timeoutMs = 5000);
 // Bytes that have arrived on `fd` (a socket or a pipe) and are not read yet; -1 on error.
 int unreadBytes(int fd);
-// Whether process or thread `id` is blocked in recv() at this moment (/proc/<id>/syscall).
+// Whether process or thread `id` is blocked in recv() at this moment (/proc/<id>/syscall: the
+// target's recv or recvfrom call, or under an emulator the build machine's, which the emulator
+// makes in its place).
 bool blockedInRecv(pid_t id);
 
 }  // namespace tobrel_test

@@ -57,7 +57,7 @@ pid_t startStandIn(const std::vector<std::string>& args, const std::string& tran
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  execv(argv[0], argv.data());
+  tobrel_test::execProgram(argv.data());
   _exit(127);
 }
 

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <iostream>
 #include <thread>
 #include <vector>
 
@@ -467,6 +468,11 @@ TEST(AsrConversation, EveryKindOfAnswerFromTheStandIn) {
   const LinkDeadlines generous(30000, 30000);
   for (const auto &c : cases) {
     SCOPED_TRACE(c.options.front());
+    if (c.options.front() == "--split" && tobrel_test::underEmulator()) {
+      // The pacer counts the bytes received through TCP_INFO, of which the emulator gives 4 bytes.
+      std::cout << "[ SKIPPED  ] --split under the emulator: its TCP_INFO holds no byte count\n";
+      continue;
+    }
     std::vector<std::string> options = c.options;
     options.push_back("--after=3");
     AsrdProcess server(options);
@@ -791,6 +797,8 @@ TEST(AsrServers, ConnectTriesEachServerOnceInTurnAndSkipsAMissingKey) {
 }
 
 TEST(AsrServers, AWaitInterruptedByASignalIsNotALostConnection) {
+  if (tobrel_test::underEmulator())
+    GTEST_SKIP() << "the emulator's select does not give back the time left when a signal interrupts it";
   SocketPair pair;
   Servers servers("[asr]\n");
   servers.voice.asr_socket = pair.ours;

@@ -225,8 +225,9 @@ TEST_F(VoiceDaemonTest, RecognitionStartsAreRefusedWithoutAServer) {
 TEST_F(VoiceDaemonTest, ClosedStandardDescriptorsAreHeldOnNull) {
   startBus();
   writeConf(confWithServers(""));
-  ASSERT_TRUE(startDaemon(daemon, daemonOptions(),
-                          {"/bin/sh", "-c", "exec \"$0\" <&- >&- 2>&-", VOICE_BINARY}));
+  std::vector<std::string> closed = {"/bin/sh", "-c", "exec \"$@\" <&- >&- 2>&-", "sh"};
+  for (const std::string &word : tobrel_test::commandFor(VOICE_BINARY)) closed.push_back(word);
+  ASSERT_TRUE(startDaemon(daemon, daemonOptions(), closed));
   for (int fd = 0; fd <= 2; ++fd) {
     SCOPED_TRACE(fd);
     char target[256] = {};
@@ -291,7 +292,7 @@ TEST_F(VoiceDaemonTest, PolicyLetsOnlyRootOwnTheNameButAnyoneCall) {
   const std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
                                               "--clear-groups"};
   std::vector<std::string> argv = as_nobody;
-  argv.push_back(staged);
+  for (const std::string &word : tobrel_test::commandFor(staged)) argv.push_back(word);
   expectFatal(daemonOptions(), "Failed to get name", argv);
 
   ASSERT_TRUE(startDaemon());

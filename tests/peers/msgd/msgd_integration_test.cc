@@ -18,6 +18,7 @@
 #include "frame_codec.h"
 #include "msgd_process.h"
 #include "nusk-message.pb.h"
+#include "process.h"
 
 namespace pb = net::zolvek::nusk::message;
 using tobrel::test::MsgdProcess;
@@ -356,7 +357,7 @@ int runMsgd(const std::string& args, std::string* output, const std::string& inp
   if (fd < 0) return -1;
   const bool written = ::write(fd, input.data(), input.size()) == static_cast<ssize_t>(input.size());
   ::close(fd);
-  const std::string cmd = "'" + MsgdProcess::programPath() + "' " + args + " 2>&1 <'" +
+  const std::string cmd = tobrel_test::shellCommandFor(MsgdProcess::programPath()) + " " + args + " 2>&1 <'" +
                           inputPath + "'";
   FILE* p = popen(cmd.c_str(), "r");
   char buf[4096];

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdint.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -150,6 +151,14 @@ TEST(AppChild, UnreadableScriptsAbortTheChild) {
          ASSERT_EQ(truncate((d.path() + "/app/main.js").c_str(), off_t{1} << 40), 0);
        },
        "\n: Cannot allocate memory\n"},
+#if SIZE_MAX <= UINT32_MAX
+      {"main.js of 4 GiB and 9 bytes, where sizes have 32 bits",
+       [](const TempDir& d) {
+         writeApp(d, "app", "log('x');");
+         ASSERT_EQ(truncate((d.path() + "/app/main.js").c_str(), (off_t{1} << 32) + 9), 0);
+       },
+       "\n: Cannot allocate memory\n"},
+#endif
 #endif
   };
   for (const auto& c : cases) {

@@ -99,11 +99,15 @@ TEST_F(Files, WriteReplacesTheFileOneBytePerCharacter) {
 
 TEST_F(Files, FilesThatCannotBeReadThrowCannotOpenResource) {
   apps.mkdir("app/folder");
+  // Sparse, 4 GiB and 9 bytes: its size does not fit in 32 bits, and cut to them it is 9.
+  apps.write("app/huge", "some text");
+  ASSERT_EQ(truncate(appPath("huge").c_str(), (off_t{1} << 32) + 9), 0);
   struct Case {
     const char* name;
     const char* warning;
   };
-  for (const Case& c : {Case{"missing", "No such file or directory"}, Case{"folder", "Is a directory"}}) {
+  for (const Case& c : {Case{"missing", "No such file or directory"}, Case{"folder", "Is a directory"},
+                        Case{"huge", "File too large"}}) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(env.run(std::string("var r = file.read('") + c.name + "'); typeof r"), "object");
     EXPECT_EQ(env.run("r.text"), "threw: cannot open resource: " + appPath(c.name));

@@ -189,8 +189,10 @@ TEST(LauncherInput, RequestsFromAFileAreEachReadOnce) {
   const std::string file = apps.dir.write("requests.txt", requests);
   RunOptions options = tobrel_test::launcherRunOptions();
   options.timeoutMs = 10000;
-  RunResult r = tobrel_test::runProgram(
-      {"/bin/sh", "-c", "exec \"$0\" --app_folder=\"$1\" <\"$2\"", TOBRELVM_PATH, apps.dir.path(), file}, options);
+  std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$@\" <\"$0\"", file};
+  for (const std::string& word : tobrel_test::commandFor(TOBRELVM_PATH)) argv.push_back(word);
+  argv.push_back("--app_folder=" + apps.dir.path());
+  RunResult r = tobrel_test::runProgram(argv, options);
   EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
   EXPECT_EQ(countOf(r.err, "MESSAGE: nbChild "), kLines);
   EXPECT_EQ(countOf(r.err, "MESSAGE: TobrelVM buffer:vide -> break\n"), 1);
@@ -203,8 +205,11 @@ TEST(LauncherChildren, AtMostThreeAcceptsAgainAfterOneEndsAndEndOfInputLeavesThe
   launcher->write("idle\nidle\nidle\n");
   ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << launcher->err();
   // The engine runs single-threaded: nothing is lost at fork, in the launcher or in an app.
-  EXPECT_EQ(threadsOf(pid), 1);
-  for (pid_t app : running(pid)) EXPECT_EQ(threadsOf(app), 1);
+  // (An emulator runs a thread of its own in every process: there the count says nothing.)
+  if (!tobrel_test::underEmulator()) {
+    EXPECT_EQ(threadsOf(pid), 1);
+    for (pid_t app : running(pid)) EXPECT_EQ(threadsOf(app), 1);
+  }
   launcher->write("idle\n");
   ASSERT_TRUE(launcher->waitFor(Stream::kOut, kRefusal, kWaitMs));
   EXPECT_THAT(launcher->err(), HasSubstr("MESSAGE: nbChild 3\n"));

@@ -81,6 +81,16 @@ RunResult logEveryLevel(int debugLevel, SyslogCapture* syslog) {
       options);
 }
 
+// What the child wrote on standard error: under an emulator, without the line in which the
+// emulator itself reports the signal that ended it.
+std::string childErr(const RunResult& r) {
+  const std::string report = "qemu: uncaught target signal";
+  const size_t at = r.err.rfind(report);
+  if (!tobrel_test::underEmulator() || at == std::string::npos || r.err.find('\n', at) + 1 != r.err.size())
+    return r.err;
+  return r.err.substr(0, at);
+}
+
 }  // namespace
 
 TEST(LogHandler, EchoesUnderTheThresholdAndSendsEverythingToSyslog) {
@@ -98,7 +108,7 @@ TEST(LogHandler, EchoesUnderTheThresholdAndSendsEverythingToSyslog) {
     SyslogCapture syslog;
     RunResult r = logEveryLevel(c.debugLevel, &syslog);
     EXPECT_EQ(r.signal, SIGABRT) << r.describe();  // g_error ends the process
-    EXPECT_EQ(r.err, c.echoed) << "--debug=" << c.debugLevel;
+    EXPECT_EQ(childErr(r), c.echoed) << "--debug=" << c.debugLevel;
     std::vector<std::pair<std::string, int>> got;
     for (const SyslogRecord& rec : syslog.records()) {
       EXPECT_EQ(rec.ident, "TobrelVM");

@@ -432,6 +432,7 @@ TEST(Http, ReplyThatCannotBeHeldEndsTheAppWithStatus1) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
 #endif
+  if (tobrel_test::underEmulator()) GTEST_SKIP() << "the emulator ignores RLIMIT_AS";
   WebStandIn web;
   ASSERT_TRUE(web.start()) << web.error();
   TempDir apps;
@@ -461,4 +462,31 @@ TEST(Http, ReplyThatCannotBeHeldEndsTheAppWithStatus1) {
   EXPECT_TRUE(r.exited && r.exitCode == 1) << r.describe() << "\n" << tail(r.err);
   EXPECT_LOG(r.err, "DEBUG: realloc() failed\n");
   EXPECT_EQ(r.err.find("survived"), std::string::npos);
+}
+
+// The stand-in's generated bodies keep their length past 32 bits: the header announces all of
+// it and the body begins (the test reads no more than that).
+TEST(WebStandInReplies, GeneratedBodiesOfFourGiBAndMoreKeepTheirLength) {
+  WebStandIn web;
+  ASSERT_TRUE(web.start()) << web.error();
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in where{};
+  where.sin_family = AF_INET;
+  where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  where.sin_port = htons(web.port());
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+  const std::string request = "GET /generated/4294967305 HTTP/1.1\r\nHost: x\r\n\r\n";
+  ASSERT_EQ(write(fd, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  std::string reply;
+  char piece[4096];
+  while (reply.find("\r\n\r\n") == std::string::npos || reply.size() < reply.find("\r\n\r\n") + 5) {
+    const ssize_t n = read(fd, piece, sizeof piece);
+    if (n <= 0) break;
+    reply.append(piece, n);
+  }
+  close(fd);
+  const size_t end = reply.find("\r\n\r\n");
+  ASSERT_NE(end, std::string::npos) << reply;
+  EXPECT_THAT(reply.substr(0, end), HasSubstr("\r\nContent-Length: 4294967305\r\n"));
+  EXPECT_EQ(reply.substr(end + 4, 1), "a");
 }
