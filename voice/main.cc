@@ -35,7 +35,7 @@ int main() {
   setvbuf(stdout, nullptr, _IOLBF, 0);
 
   gint threshold = getenv("TOBREL_DEBUG") ? LOG_DEBUG : LOG_NOTICE;
-  init_tobrel_log("Voice", &threshold);
+  init_tobrel_log(VOICE_LOG_IDENT, &threshold);
   // The GLib type system initialises itself (g_type_init is a no-op in this GLib).
   GMainLoop *loop = g_main_loop_new(nullptr, FALSE);
   g_message("Loading brick\n");
