@@ -27,8 +27,8 @@ void emitTtsEvent(VoiceObject *voice) {
 // the bus connection (a daemon killed mid-utterance would stay the owner of its name until the
 // utterance ended), nor a recognition session's connection and capture device.
 void leaveTheDaemonsDescriptors() {
-  // GLib's child-watch handler writes to one of the descriptors closed below, whose number the
-  // player's pipe or the request may take next.
+  // A SIGCHLD handler of GLib's (child watches without pidfd) writes to one of the descriptors
+  // closed below, whose number the player's pipe or the request may take next.
   signal(SIGCHLD, SIG_DFL);
   // The C library must forget its log connection before it is closed: it would later close
   // that number again, whatever then holds it. closelog also forgets the identity, so syslog
