@@ -280,6 +280,34 @@ TEST_F(VoiceDaemonTest, DebugVariableSetsTheSyslogThreshold) {
   }
 }
 
+// A text too long for one syslog datagram would otherwise go to the console line by line,
+// with the daemon frozen for every client meanwhile: syslog gets a marked 8 KiB copy, standard
+// output the whole line.
+TEST_F(VoiceDaemonTest, ALongSpeechTextIsCutInSyslogOnly) {
+  if (!tobrel_test::SyslogCapture::available()) GTEST_SKIP() << "no private mount namespace";
+  startBus();
+  writeConf(confWithServers(""));
+  daemonSyslog = std::make_unique<tobrel_test::SyslogCapture>();
+  RunOptions options = daemonOptions();
+  options.env.push_back("TOBREL_DEBUG=1");
+  options.syslog = daemonSyslog.get();
+  ASSERT_TRUE(startDaemon(daemon, options));
+  const std::string text = tobrel_test::repeat("0123456789", 200000);
+  // No [tts] language: refused after the text was logged.
+  EXPECT_FALSE(call("tts_speak", g_variant_new("(sssi)", "long", text.c_str(), "de", 0)).ok);
+  ASSERT_TRUE(daemon->waitForOutput("wrong lang (de)", 20000));
+  EXPECT_NE(daemon->output().find("SPEAK : " + text + "\n"), std::string::npos);
+  std::vector<tobrel_test::SyslogRecord> spoken;
+  for (const tobrel_test::SyslogRecord &r : daemonSyslog->records())
+    if (r.message.rfind("SPEAK : ", 0) == 0) spoken.push_back(r);
+  ASSERT_EQ(spoken.size(), 1u);
+  EXPECT_EQ(spoken[0].severity, LOG_DEBUG);
+  EXPECT_TRUE(spoken[0].message == ("SPEAK : " + text).substr(0, 8186) + " [cut]")
+      << spoken[0].message.size() << " bytes";
+  EXPECT_EQ(daemonSyslog->find("wrong lang (de)").size(), 1u);
+  EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
+}
+
 TEST_F(VoiceDaemonTest, PolicyLetsOnlyRootOwnTheNameButAnyoneCall) {
   if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv missing";
   std::string why;

@@ -10,7 +10,6 @@
 
 #include <cerrno>
 
-#include "syslog_capture.h"
 #include "voice_fixture.h"
 
 using tobrel_test::Process;
@@ -119,8 +118,6 @@ class TtsTest : public VoiceDaemonTest {
 
   std::string stubs, records;
   std::unique_ptr<Process> web;
-  // Outlives the daemon that writes to it, which TearDown still reads.
-  std::unique_ptr<tobrel_test::SyslogCapture> syslog;
   int port = 0;
 };
 
@@ -368,10 +365,10 @@ TEST_F(TtsTest, TheChildLogsUnderTheDaemonsIdentity) {
   if (!tobrel_test::SyslogCapture::available()) GTEST_SKIP() << "no private mount namespace";
   const std::string audio = tobrel_test::repeat("MPEG-stand-in ", 20000);
   startWeb(200, audio);
-  syslog = std::make_unique<tobrel_test::SyslogCapture>();
+  daemonSyslog = std::make_unique<tobrel_test::SyslogCapture>();
   RunOptions options = speakingOptions();
   options.env.push_back("TOBREL_DEBUG=");
-  options.syslog = syslog.get();
+  options.syslog = daemonSyslog.get();
   startSpeakingDaemon("fr=" + url("/fr"), options);
   for (size_t played = 1; played <= 2; ++played) {
     SCOPED_TRACE(played);
@@ -392,7 +389,7 @@ TEST_F(TtsTest, TheChildLogsUnderTheDaemonsIdentity) {
     EXPECT_TRUE(readFile(stubs + "/madplay.in." + players()[i]) == audio);
     ASSERT_TRUE(daemon->waitForOutput("TTS TUE FILS Gpid : " + std::to_string(children[i]), kSlow));
     std::vector<std::string> fromChild;
-    for (const tobrel_test::SyslogRecord &r : syslog->records()) {
+    for (const tobrel_test::SyslogRecord &r : daemonSyslog->records()) {
       if (r.pid != children[i]) continue;
       EXPECT_EQ(r.ident, "Voice") << r.raw;
       EXPECT_EQ(r.facility, LOG_LOCAL1) << r.raw;
