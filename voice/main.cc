@@ -8,6 +8,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "introspection.h"
 #include "tobrel-common.h"
 #include "voice.h"
 
@@ -47,6 +48,7 @@ int main() {
 
   VoiceObject *voice = VOICE_OBJECT(g_object_new(VOICE_TYPE_OBJECT, nullptr));
   dbus_g_connection_register_g_object(bus, VOICE_OBJECT_PATH, G_OBJECT(voice));
+  voiceAnswerIntrospection(bus);
 
   DBusGProxy *bus_proxy = dbus_g_proxy_new_for_name(bus, "org.freedesktop.DBus",
                                                     "/org/freedesktop/DBus", "org.freedesktop.DBus");
