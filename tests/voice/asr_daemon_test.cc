@@ -103,6 +103,8 @@ TEST_F(AsrDaemonTest, AnswersReachAsrEventWithTheirFields) {
        "('u-ok', 'allume la lumiere', '<action>on</action>', 73)"},
       {{"--answer=nomatch", "--words=peut-etre"}, "('u-ok', '<nomatch>', 'peut-etre', 2)"},
       {{"--answer=nomatch"}, "('u-ok', '<nomatch>', '', 2)"},
+      // The answer in pieces, as the README's example writes it.
+      {{"--answer=nomatch", "--words=peut-etre", "--split"}, "('u-ok', '<nomatch>', 'peut-etre', 2)"},
       // No code reads as OK; absent fields are empty and the score 0.
       {{"--answer=nocode", "--words=sans code"}, "('u-ok', 'sans code', '', 0)"},
       {{}, "('u-ok', '', '', 0)"},
