@@ -8,6 +8,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "introspection.h"
 #include "tobrel-common.h"
 #include "voice.h"
 
@@ -35,7 +36,7 @@ int main() {
   setvbuf(stdout, nullptr, _IOLBF, 0);
 
   gint threshold = getenv("TOBREL_DEBUG") ? LOG_DEBUG : LOG_NOTICE;
-  init_tobrel_log("Voice", &threshold);
+  init_tobrel_log(VOICE_LOG_IDENT, &threshold);
   // The GLib type system initialises itself (g_type_init is a no-op in this GLib).
   GMainLoop *loop = g_main_loop_new(nullptr, FALSE);
   g_message("Loading brick\n");
@@ -47,6 +48,7 @@ int main() {
 
   VoiceObject *voice = VOICE_OBJECT(g_object_new(VOICE_TYPE_OBJECT, nullptr));
   dbus_g_connection_register_g_object(bus, VOICE_OBJECT_PATH, G_OBJECT(voice));
+  voiceAnswerIntrospection(bus);
 
   DBusGProxy *bus_proxy = dbus_g_proxy_new_for_name(bus, "org.freedesktop.DBus",
                                                     "/org/freedesktop/DBus", "org.freedesktop.DBus");

@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include "platform.h"
@@ -20,6 +21,25 @@ const int kTtsEventEnded = 4;
 void emitTtsEvent(VoiceObject *voice) {
   g_signal_emit(voice, VOICE_OBJECT_GET_CLASS(voice)->tts_event, 0, voice->tts_id->str,
                 kTtsEventEnded);
+}
+
+// The child only speaks, so it keeps none of the daemon's descriptors but the standard ones: not
+// the bus connection (a daemon killed mid-utterance would stay the owner of its name until the
+// utterance ended), nor a recognition session's connection and capture device.
+void leaveTheDaemonsDescriptors() {
+  // A SIGCHLD handler of GLib's (child watches without pidfd) writes to one of the descriptors
+  // closed below, whose number the player's pipe or the request may take next.
+  signal(SIGCHLD, SIG_DFL);
+  // The C library must forget its log connection before it is closed: it would later close
+  // that number again, whatever then holds it. closelog also forgets the identity, so syslog
+  // is opened again as the daemon opened it.
+  closelog();
+  if (close_range(3, ~0U, 0) != 0) {
+    // A kernel without close_range.
+    const long top = sysconf(_SC_OPEN_MAX);
+    for (long fd = 3; fd < top; ++fd) close(static_cast<int>(fd));
+  }
+  openlog(VOICE_LOG_IDENT, LOG_PID | LOG_CONS | LOG_NDELAY, LOG_LOCAL1);
 }
 
 // The child must not run the daemon's atexit handlers nor flush copies of its buffers.
@@ -76,13 +96,7 @@ int ttsPlay(VoiceObject *voice, const char *id, const char *text, const char *la
 
   fflush(nullptr);
   const pid_t pid = fork();
-  if (pid == 0) {
-    // A recognition session may be open: its connection and the capture device stay the
-    // parent's alone, or they would stay open for the whole utterance, after asr_stop too, and
-    // a device that allows one open at a time would refuse the next session.
-    if (voice->asr_socket != 0) close(voice->asr_socket);
-    if (voice->audio_fd != 0) close(voice->audio_fd);
-  }
+  if (pid == 0) leaveTheDaemonsDescriptors();
   g_debug("TTS FORK ##### id:%d", pid);
   if (pid < 0) {
     // Keep pid 0: a -1 here would make every later speak "busy" and a stop signal everyone.

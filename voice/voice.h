@@ -42,6 +42,8 @@ GType voice_object_get_type(void);
 #define VOICE_SERVICE_NAME "com.helvorand.tobrel.Voice"
 #define VOICE_OBJECT_PATH "/com/helvorand/tobrel/Voice"
 #define VOICE_INTERFACE_NAME "com.helvorand.tobrel.TobrelInterface"
+// The daemon's syslog identity (kept by openlog: a literal).
+#define VOICE_LOG_IDENT "Voice"
 
 // D-Bus handlers (dbus-glib server form). A worker's refusal returns FALSE without a GError,
 // which dbus-glib answers with an error reply.

@@ -35,13 +35,16 @@ const char kUsage[] =
     "                    the last two the connection stays open\n"
     "  --after=N         answer after N audio frames (default 1)\n"
     "  --words=TEXT  --semantic=TEXT  --score=N   fields of the answer, each sent only when given\n"
-    "  --split           write the answer in pieces: 1 byte, 3 bytes, then the rest, each piece\n"
-    "                    after one more frame from the client (an empty frame will do), so that\n"
-    "                    the client can tell that each piece arrived on its own\n"
+    "  --split[=frames]  write the answer in pieces: 1 byte, 3 bytes, then the rest, each piece\n"
+    "                    100 ms after the one before; with =frames, each piece only after one\n"
+    "                    more frame from the client (an empty frame will do), so that the client\n"
+    "                    can tell that each piece arrived on its own\n"
     "  --no-read         read nothing from a connection (its receive buffer as small as the\n"
     "                    system allows) until the client closes it; once the buffers are full,\n"
     "                    that close may never arrive\n"
     "  --audio-out=FILE  append every audio payload received to FILE\n";
+
+constexpr useconds_t kPiecePauseMicroseconds = 100000;
 
 struct Options {
   int port = 0;
@@ -51,6 +54,7 @@ struct Options {
   const char *semantic = nullptr;
   const char *score = nullptr;
   bool split = false;
+  bool splitByFrames = false;  // each piece after one more client frame, not after a pause
   bool noRead = false;
   const char *audioOut = nullptr;
 };
@@ -173,6 +177,15 @@ void serve(int client, const Options &options, int index) {
       if (options.answer == "close") break;
       const std::string &piece = pieces[next++];
       if (!writeAll(client, piece.data(), piece.size())) break;
+      // Paced by time, the rest follows while the client waits for it (a client that reads its
+      // answer sends nothing meanwhile); well within any deadline it keeps for one frame.
+      bool written = true;
+      while (!options.splitByFrames && written && next < pieces.size()) {
+        usleep(kPiecePauseMicroseconds);
+        written = writeAll(client, pieces[next].data(), pieces[next].size());
+        ++next;
+      }
+      if (!written) break;
     }
   }
   if (audioOut != nullptr) fclose(audioOut);
@@ -190,7 +203,7 @@ int main(int argc, char **argv) {
       {"port", required_argument, nullptr, 'p'},     {"answer", required_argument, nullptr, 'a'},
       {"after", required_argument, nullptr, 'n'},    {"words", required_argument, nullptr, 'w'},
       {"semantic", required_argument, nullptr, 's'}, {"score", required_argument, nullptr, 'c'},
-      {"split", no_argument, nullptr, 'x'},          {"audio-out", required_argument, nullptr, 'o'},
+      {"split", optional_argument, nullptr, 'x'},          {"audio-out", required_argument, nullptr, 'o'},
       {"no-read", no_argument, nullptr, 'r'},
       {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0}};
   int c;
@@ -202,7 +215,14 @@ int main(int argc, char **argv) {
       case 'w': options.words = optarg; break;
       case 's': options.semantic = optarg; break;
       case 'c': options.score = optarg; break;
-      case 'x': options.split = true; break;
+      case 'x':
+        options.split = true;
+        if (optarg != nullptr && strcmp(optarg, "frames") != 0) {
+          fputs(kUsage, stderr);
+          return 2;
+        }
+        options.splitByFrames = optarg != nullptr;
+        break;
       case 'r': options.noRead = true; break;
       case 'o': options.audioOut = optarg; break;
       case 'h': fputs(kUsage, stdout); return 0;

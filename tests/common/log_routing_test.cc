@@ -210,3 +210,71 @@ TEST_F(LogRouting, ThresholdIsReadAgainForEveryMessage) {
   EXPECT_EQ(got, (std::vector<std::string>{"first", "third", "fourth"}));
   EXPECT_EQ(lines(run.out), (std::vector<std::string>{"first", "second", "third", "fourth", "fifth"}));
 }
+
+// A line longer than one datagram would go to the console, synchronously; syslog gets a cut
+// copy that says so, never split inside a character, and standard output the whole line.
+TEST_F(LogRouting, LongMessagesAreCutForSyslogOnly) {
+  const std::string kept(8186, 'k');  // 8 KiB less the mark
+  struct Case {
+    const char *what;
+    std::string message;
+    std::string in_syslog;
+  };
+  const Case cases[] = {
+      {"exactly 8 KiB", std::string(8192, 'w'), std::string(8192, 'w')},
+      {"one byte more", kept + "123456" + "7", kept + " [cut]"},
+      {"2 MB", kept + std::string(2 << 20, 'x'), kept + " [cut]"},
+      {"a character across the cut", kept.substr(1) + "\xc3\xa9" + std::string(100, 'y'),
+       kept.substr(1) + " [cut]"},
+      {"a %s in the kept part", "%s%d" + kept.substr(4) + std::string(10, 'z'),
+       "%s%d" + kept.substr(4) + " [cut]"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    CapturedRun run = runWithPrivateSyslog([&c] {
+      static gint threshold = LOG_DEBUG;
+      init_tobrel_log("LongTest", &threshold);
+      g_debug("%s", c.message.c_str());
+      g_message("after it");
+    });
+    ASSERT_TRUE(run.result.exited && run.result.exitCode == 0) << run.result.describe();
+    ASSERT_EQ(run.syslog.size(), 2u);
+    EXPECT_TRUE(run.syslog[0].message == c.in_syslog)
+        << run.syslog[0].message.size() << " bytes: ..." << run.syslog[0].message.substr(8150);
+    EXPECT_EQ(run.syslog[0].severity, LOG_DEBUG);
+    EXPECT_EQ(run.syslog[1].message, "after it");
+    EXPECT_TRUE(run.out == c.message + "\nafter it\n") << run.out.size() << " bytes";
+  }
+}
+
+// GLib ends the process after a fatal message: with standard output a pipe, that message and
+// those before it must have been written by then.
+TEST_F(LogRouting, FatalMessagesReachAPipedStandardOutput) {
+  struct Case {
+    const char *what;
+    std::function<void()> fatal;
+  };
+  const Case cases[] = {
+      {"error", [] { g_error("the end"); }},
+      {"critical made fatal", [] {
+         g_log_set_always_fatal(GLogLevelFlags(G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL));
+         g_critical("the end");
+       }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    CapturedRun run = runWithPrivateSyslog([&c] {
+      // Buffered as a program's output on a pipe is, whatever this test's own output is.
+      setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
+      static gint threshold = LOG_NOTICE;
+      init_tobrel_log("FatalTest", &threshold);
+      g_message("before the end");
+      g_debug("below the threshold");
+      c.fatal();
+    });
+    EXPECT_FALSE(run.result.exited) << run.result.describe();
+    EXPECT_EQ(run.out, "before the end\nbelow the threshold\nthe end\n");
+    ASSERT_NE(find(run, "the end"), nullptr);
+    EXPECT_EQ(find(run, "the end")->severity, LOG_ERR);
+  }
+}

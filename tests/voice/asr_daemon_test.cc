@@ -103,6 +103,8 @@ TEST_F(AsrDaemonTest, AnswersReachAsrEventWithTheirFields) {
        "('u-ok', 'allume la lumiere', '<action>on</action>', 73)"},
       {{"--answer=nomatch", "--words=peut-etre"}, "('u-ok', '<nomatch>', 'peut-etre', 2)"},
       {{"--answer=nomatch"}, "('u-ok', '<nomatch>', '', 2)"},
+      // The answer in pieces, as the README's example writes it.
+      {{"--answer=nomatch", "--words=peut-etre", "--split"}, "('u-ok', '<nomatch>', 'peut-etre', 2)"},
       // No code reads as OK; absent fields are empty and the score 0.
       {{"--answer=nocode", "--words=sans code"}, "('u-ok', 'sans code', '', 0)"},
       {{}, "('u-ok', '', '', 0)"},
@@ -404,6 +406,8 @@ namespace {
 class AsrWithSpeechTest : public AsrDaemonTest {
  protected:
   void startAll(int asrPort) {
+    // Sessions here must outlast the slowest utterance: minutes of capture, not seconds.
+    writeCapture(tobrel_test::repeat(capture, 40));
     RunOptions webOptions;
     webOptions.outputToFile = true;
     web = Process::start({TTS_WEB_BINARY, "--record", dir.path()}, webOptions);
@@ -489,16 +493,19 @@ TEST_F(AsrWithSpeechTest, StoppingARecognitionDuringAnUtteranceClosesItsConnecti
 
 namespace {
 
-// The inode of the TCP connection to `port` on 127.0.0.1, from /proc/net/tcp; 0 when none.
+// The inode of the established TCP connection to `port` on 127.0.0.1, from /proc/net/tcp; 0
+// when none is listed. An earlier connection to another listener that had the same port may
+// still be listed, closed (TIME_WAIT, no inode); and the file is read in pieces while other
+// connections of the machine come and go, so that one reading can miss a line: callers wait.
 unsigned long connectionTo(int port) {
   char wanted[16];
   snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
   for (const std::string &line : tobrel_test::lines(tobrel_test::readFile("/proc/net/tcp"))) {
-    char local[64], remote[64];
+    char local[64], remote[64], state[8];
     unsigned long inode = 0;
-    if (sscanf(line.c_str(), "%*s %63s %63s %*s %*s %*s %*s %*s %*s %lu", local, remote, &inode) ==
-            3 &&
-        std::string(remote) == wanted)
+    if (sscanf(line.c_str(), "%*s %63s %63s %7s %*s %*s %*s %*s %*s %lu", local, remote, state,
+               &inode) == 4 &&
+        std::string(remote) == wanted && std::string(state) == "01" && inode != 0)
       return inode;
   }
   return 0;
@@ -520,8 +527,9 @@ std::vector<std::string> openFiles(pid_t pid) {
 TEST_F(AsrWithSpeechTest, TheUtterancesChildHoldsNeitherTheConnectionNorTheDevice) {
   AsrdProcess server({"--answer=never"});
   ASSERT_NO_FATAL_FAILURE(speakDuringASession(server.port(), "u-fd", "id-fd"));
-  const unsigned long connection = connectionTo(server.port());
-  ASSERT_NE(0u, connection);
+  unsigned long connection = 0;
+  ASSERT_TRUE(tobrel_test::eventually([&] { return (connection = connectionTo(server.port())) != 0; }))
+      << tobrel_test::readFile("/proc/net/tcp");
   const std::string socket = "socket:[" + std::to_string(connection) + "]";
   // The daemon holds both; its child, which only speaks, must hold neither.
   const std::vector<std::string> daemonFiles = openFiles(daemon->pid());

@@ -460,7 +460,7 @@ TEST(AsrConversation, EveryKindOfAnswerFromTheStandIn) {
       {{"--answer=nomatch", "--words=peut-etre"}, kResponse, NOMATCH, "peut-etre", "", 0},
       {{"--answer=nocode", "--words=sans code"}, kResponse, OK, "sans code", "", 0},
       {{"--answer=malformed", "--words=debut"}, kResponse, OK, "debut", "", 0},
-      {{"--split", "--words=morceaux", "--score=5"}, kResponse, OK, "morceaux", "", 5},
+      {{"--split=frames", "--words=morceaux", "--score=5"}, kResponse, OK, "morceaux", "", 5},
       {{"--answer=empty"}, kNoResponse, 0, "", "", 0},
       {{"--answer=oversize"}, kNone, 0, "", "", 0},
       {{"--answer=close"}, kNone, 0, "", "", 0},
@@ -487,7 +487,7 @@ TEST(AsrConversation, EveryKindOfAnswerFromTheStandIn) {
     // before it has arrived and been read, so the reader has to assemble it.
     std::vector<uint64_t> readAlone;
     std::thread pacer;
-    if (c.options.front() == "--split") {
+    if (c.options.front() == "--split=frames") {
       pacer = std::thread([&] {
         for (int piece = 0; piece < 2; ++piece) {
           const uint64_t before = readAlone.empty() ? 0 : readAlone.back();

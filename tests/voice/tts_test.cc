@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <syslog.h>
+
 #include <cerrno>
 
 #include "voice_fixture.h"
@@ -56,12 +58,21 @@ class TtsTest : public VoiceDaemonTest {
     return "http://127.0.0.1:" + std::to_string(port) + path;
   }
 
-  void startSpeakingDaemon(const std::string &tts_group) {
-    writeConf(confWithServers(tts_group));
+  // The daemon's options with the player and killall stand-ins first on PATH.
+  RunOptions speakingOptions() const {
     RunOptions options = daemonOptions();
     options.env.push_back("PATH=" + std::string(TTS_STUB_BIN) + ":" + getenv("PATH"));
     options.env.push_back("TTS_STUB_DIR=" + stubs);
+    return options;
+  }
+
+  void startSpeakingDaemon(const std::string &tts_group,
+                           const tobrel_test::RunOptions &options) {
+    writeConf(confWithServers(tts_group));
     ASSERT_TRUE(startDaemon(daemon, options));
+  }
+  void startSpeakingDaemon(const std::string &tts_group) {
+    startSpeakingDaemon(tts_group, speakingOptions());
   }
 
   Reply speak(const std::string &id, const std::string &text, const std::string &lang) {
@@ -315,4 +326,78 @@ TEST_F(TtsTest, FailedForkLeavesTheDaemonIdle) {
   EXPECT_TRUE(signalsNamed("tts_event").empty());
   EXPECT_FALSE(daemon->output().find("TTS CANCEL") != std::string::npos);
   EXPECT_TRUE(daemon->running());
+}
+
+// The utterance's child holds none of the daemon's descriptors: a daemon killed while it speaks
+// leaves the bus at once, and the next one takes the name while the utterance still plays.
+TEST_F(TtsTest, ADaemonKilledMidUtteranceLeavesItsNameAtOnce) {
+  startWeb();
+  startSpeakingDaemon("fr=" + url("/fr"));
+  ASSERT_NO_FATAL_FAILURE(speakHeld("cut short", "longue phrase"));
+  ASSERT_EQ(forkedChildren().size(), 1u);
+  const pid_t child = forkedChildren()[0];
+  const std::string first = nameOwner();
+  ASSERT_FALSE(first.empty());
+
+  ASSERT_EQ(kill(daemon->pid(), SIGKILL), 0);
+  ASSERT_TRUE(tobrel_test::eventually([&] { return !daemon->running(); }, kSlow));
+  std::unique_ptr<Process> next = Process::start({VOICE_BINARY}, speakingOptions());
+  ASSERT_TRUE(tobrel_test::eventually(
+      [&] {
+        const std::string owner = nameOwner();
+        return !next->running() || (!owner.empty() && owner != first);
+      },
+      kSlow));
+  EXPECT_TRUE(next->running()) << next->output();
+  EXPECT_NE(nameOwner(), first);
+  EXPECT_EQ(next->output().find("Got result code"), std::string::npos) << next->output();
+  // All of that while the orphaned utterance still plays.
+  EXPECT_TRUE(tobrel_test::isRunning(child));
+  EXPECT_FALSE(exists(stubs + "/madplay.done"));
+
+  // The new daemon serves.
+  EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
+  next->stop();
+}
+
+// The child's own log lines still reach syslog under the daemon's identity, with its own pid,
+// and the player still gets the whole answer: giving up the daemon's log connection must not
+// cost the child its identity, nor a descriptor that it uses.
+TEST_F(TtsTest, TheChildLogsUnderTheDaemonsIdentity) {
+  if (!tobrel_test::SyslogCapture::available()) GTEST_SKIP() << "no private mount namespace";
+  const std::string audio = tobrel_test::repeat("MPEG-stand-in ", 20000);
+  startWeb(200, audio);
+  daemonSyslog = std::make_unique<tobrel_test::SyslogCapture>();
+  RunOptions options = speakingOptions();
+  options.env.push_back("TOBREL_DEBUG=");
+  options.syslog = daemonSyslog.get();
+  startSpeakingDaemon("fr=" + url("/fr"), options);
+  for (size_t played = 1; played <= 2; ++played) {
+    SCOPED_TRACE(played);
+    ASSERT_TRUE(speak("id-" + std::to_string(played), "bonjour", "fr").result);
+    // Drained while waiting: a full log socket would block the daemon in syslog.
+    ASSERT_TRUE(daemon->waitUntil(
+        [&] {
+          pump(0);
+          return signalsNamed("tts_event").size() >= played;
+        },
+        kSlow));
+  }
+  ASSERT_EQ(players().size(), 2u);
+  const std::vector<pid_t> children = forkedChildren();
+  ASSERT_EQ(children.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(readFile(stubs + "/madplay.in." + players()[i]) == audio);
+    ASSERT_TRUE(daemon->waitForOutput("TTS TUE FILS Gpid : " + std::to_string(children[i]), kSlow));
+    std::vector<std::string> fromChild;
+    for (const tobrel_test::SyslogRecord &r : daemonSyslog->records()) {
+      if (r.pid != children[i]) continue;
+      EXPECT_EQ(r.ident, "Voice") << r.raw;
+      EXPECT_EQ(r.facility, LOG_LOCAL1) << r.raw;
+      fromChild.push_back(r.message);
+    }
+    EXPECT_EQ(fromChild,
+              (std::vector<std::string>{"TTS FORK ##### id:0", "tts url : " + url("/fr")}));
+  }
 }

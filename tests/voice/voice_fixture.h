@@ -12,6 +12,7 @@
 
 #include "private_bus.h"
 #include "process.h"
+#include "syslog_capture.h"
 #include "temp_dir.h"
 
 namespace voice_test {
@@ -80,6 +81,9 @@ class VoiceDaemonTest : public ::testing::Test {
   std::unique_ptr<tobrel::test::PrivateBus> bus;
   GDBusConnection *client = nullptr;
   std::vector<Signal> signals;
+  // For a test that reads the daemon's syslog (RunOptions::syslog): a member, since TearDown
+  // still reads the daemon, and declared first, so that it outlives the daemon.
+  std::unique_ptr<tobrel_test::SyslogCapture> daemonSyslog;
   std::unique_ptr<tobrel_test::Process> daemon;
 
  private:
