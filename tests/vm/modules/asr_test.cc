@@ -25,6 +25,20 @@ std::string heard(const std::string& name) {
   return "function (r) { log('" + name + " heard ' + JSON.stringify(r)); }";
 }
 
+// Runs an app that asks for one recognition per entry of `answers`, answers request i with
+// the message part `answers[i]` (text form) and waits until the last function has heard it.
+void hearAnswers(DeviceApp& device, const std::vector<std::string>& answers) {
+  std::string js = std::string(kConnect) + "tobrel.start(function () {\n";
+  for (size_t i = 0; i < answers.size(); ++i)
+    js += "  tobrel.asr.string('g', 'fr', " + heard(std::to_string(i)) + ");\n";
+  js += "});\n";
+  ASSERT_TRUE(device.start(js, {"asr"}));
+  ASSERT_TRUE(device.waitSent("asr", answers.size()));
+  const auto requests = device.sent("asr");
+  for (size_t i = 0; i < answers.size(); ++i) ASSERT_TRUE(device.answer(requests[i], answers[i]));
+  ASSERT_TRUE(device.waitLog(std::to_string(answers.size() - 1) + " heard "));
+}
+
 }  // namespace
 
 // Before interactive mode only the shape is tested; file is never refused for that; after
@@ -141,17 +155,11 @@ TEST(Asr, ResultObjectComesFromTheFirstRecognition) {
        R"({"text":"first","confident":1})"},
       {"", R"({"text":"","confident":0})"},
   };
-  std::string js = std::string(kConnect) + "tobrel.start(function () {\n";
-  for (size_t i = 0; i < cases.size(); ++i)
-    js += "  tobrel.asr.string('g', 'fr', " + heard(std::to_string(i)) + ");\n";
-  js += "});\n";
+  std::vector<std::string> answers;
+  for (const Case& c : cases) answers.push_back(std::string("asrCallback { ") + c.result + " }");
   DeviceApp device;
-  ASSERT_TRUE(device.start(js, {"asr"}));
-  ASSERT_TRUE(device.waitSent("asr", cases.size()));
-  const auto requests = device.sent("asr");
-  for (size_t i = 0; i < cases.size(); ++i)
-    ASSERT_TRUE(device.answer(requests[i], std::string("asrCallback { ") + cases[i].result + " }"));
-  ASSERT_TRUE(device.waitLog(std::to_string(cases.size() - 1) + " heard "));
+  hearAnswers(device, answers);
+  if (HasFatalFailure()) return;
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].result);
     EXPECT_THAT(device.log(), HasSubstr("JSLOG: " + std::to_string(i) + " heard " + cases[i].object + "\n"));
@@ -178,18 +186,12 @@ TEST(Asr, SemanticDeclaringEntitiesIsRefused) {
       {"<!DOCTYPE s [<!ENTITY e SYSTEM '/etc/hostname'>]><s><c>&e;</c></s>", R"({"text":"go","confident":1})"},
       {"<s><c>&amp;&lt;&gt;&quot;&apos;&#65;&#x42;</c></s>", R"({"s":{"c":"&<>\"'AB"},"text":"go","confident":1})"},
   };
-  std::string js = std::string(kConnect) + "tobrel.start(function () {\n";
-  for (size_t i = 0; i < cases.size(); ++i)
-    js += "  tobrel.asr.string('g', 'fr', " + heard(std::to_string(i)) + ");\n";
-  js += "});\n";
+  std::vector<std::string> answers;
+  for (const Case& c : cases)
+    answers.push_back("asrCallback { recognition { text: \"go\" confident: 1 semantic: \"" + c.semantic + "\" } }");
   DeviceApp device;
-  ASSERT_TRUE(device.start(js, {"asr"}));
-  ASSERT_TRUE(device.waitSent("asr", cases.size()));
-  const auto requests = device.sent("asr");
-  for (size_t i = 0; i < cases.size(); ++i)
-    ASSERT_TRUE(device.answer(requests[i], "asrCallback { recognition { text: \"go\" confident: 1 semantic: \"" +
-                                               cases[i].semantic + "\" } }"));
-  ASSERT_TRUE(device.waitLog(std::to_string(cases.size() - 1) + " heard "));
+  hearAnswers(device, answers);
+  if (HasFatalFailure()) return;
   for (size_t i = 0; i < cases.size(); ++i) {
     EXPECT_LOG(device.log(), "JSLOG: " + std::to_string(i) + " heard " + cases[i].object + "\n");
   }
