@@ -88,6 +88,11 @@ void ScriptEnv::setGlobal(const char* name, Local<Value> value) {
   context->Global()->Set(context, String::NewFromUtf8(isolate_, name).ToLocalChecked(), value).Check();
 }
 
+void ScriptEnv::setNative(const char* name, v8::FunctionCallback native) {
+  v8::HandleScope scope(isolate_);
+  setGlobal(name, v8::FunctionTemplate::New(isolate_, native)->GetFunction(context()).ToLocalChecked());
+}
+
 int ScriptEnv::attachPeer() {
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) ADD_FAILURE() << "socketpair";

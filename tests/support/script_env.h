@@ -43,6 +43,8 @@ class ScriptEnv {
   std::string run(const std::string& source);
   // Sets a property of the context's global object.
   void setGlobal(const char* name, v8::Local<v8::Value> value);
+  // Sets the global `name` to a function that calls `native`, as a module object's method would.
+  void setNative(const char* name, v8::FunctionCallback native);
 
   // Makes app.sock one end of a socket pair (no poller is installed) and returns the other.
   int attachPeer();

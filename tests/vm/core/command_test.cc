@@ -21,7 +21,6 @@ using tobrel_test::replyTo;
 using tobrel_test::ScriptEnv;
 using tobrel_test::writeFrame;
 using v8::FunctionCallbackInfo;
-using v8::FunctionTemplate;
 using v8::Local;
 using v8::Object;
 using v8::Value;
@@ -87,16 +86,10 @@ class Commands : public ::testing::Test {
  protected:
   void SetUp() override {
     daemon = env.attachPeer();
-    v8::HandleScope scope(env.isolate());
-    Local<Object> global = env.context()->Global();
     const std::pair<const char*, v8::FunctionCallback> natives[] = {
         {"light", TestLight}, {"reset", TestReset}, {"photo", TestPhoto}, {"record", TestRecord},
         {"steps", TestSteps},  {"reversed", TestReversed}};
-    for (const auto& native : natives) {
-      Local<v8::Function> fn =
-          FunctionTemplate::New(env.isolate(), native.second)->GetFunction(env.context()).ToLocalChecked();
-      global->Set(env.context(), newString(env.isolate(), native.first), fn).Check();
-    }
+    for (const auto& native : natives) env.setNative(native.first, native.second);
     env.run("var heard = [];");
   }
   void grant() { env.app().interactiveId = g_strdup(kGranted); }

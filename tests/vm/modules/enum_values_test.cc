@@ -62,19 +62,14 @@ class EnumValues : public ::testing::Test {
   void SetUp() override {
     daemon = env.attachPeer();
     env.app().interactiveId = g_strdup(kGranted);
-    bind("button", ButtonFunctionAddListener);
-    bind("ears", EarsFunctionAddListener);
-    bind("multimedia", MultimediaFunctionAddListener);
-    bind("t2t", T2tFunctionAddListener);
-    bind("rfid", RfidFunctionAddListener);
-    bind("reset", EarsFunctionReset);
-    bind("list", MessageFunctionList);
+    env.setNative("button", ButtonFunctionAddListener);
+    env.setNative("ears", EarsFunctionAddListener);
+    env.setNative("multimedia", MultimediaFunctionAddListener);
+    env.setNative("t2t", T2tFunctionAddListener);
+    env.setNative("rfid", RfidFunctionAddListener);
+    env.setNative("reset", EarsFunctionReset);
+    env.setNative("list", MessageFunctionList);
     ASSERT_EQ(env.run(kHear), "undefined");
-  }
-
-  void bind(const char* name, v8::FunctionCallback native) {
-    v8::HandleScope scope(env.isolate());
-    env.setGlobal(name, v8::FunctionTemplate::New(env.isolate(), native)->GetFunction(env.context()).ToLocalChecked());
   }
 
   // Each case's message, under `correlation` when given, is heard as the case says.

@@ -175,10 +175,7 @@ TEST(Ping, TravelsAsItsEightyThreeByteFrame) {
   const int daemon = env.attachPeer();
   const std::string granted = "01234567-89ab-cdef-0123-456789abcdef";
   env.app().interactiveId = g_strdup(granted.c_str());
-  {
-    v8::HandleScope scope(env.isolate());
-    env.setGlobal("ping", v8::FunctionTemplate::New(env.isolate(), PingFunction)->GetFunction(env.context()).ToLocalChecked());
-  }
+  env.setNative("ping", PingFunction);
   EXPECT_EQ(env.run("ping()"), "undefined");
   std::string bytes(84, '\0');
   ASSERT_EQ(recv(daemon, &bytes[0], bytes.size(), MSG_DONTWAIT), 83);
