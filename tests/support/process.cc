@@ -4,6 +4,7 @@
 
 #include <alloca.h>
 #include <dirent.h>
+#include <arpa/inet.h>
 #include <elf.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 #include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -439,6 +441,20 @@ bool eventually(const std::function<bool()>& condition, int timeoutMs) {
 int unreadBytes(int fd) {
   int n = -1;
   return ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
+}
+
+int connectLoopback(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 bool blockedInRecv(pid_t id) {

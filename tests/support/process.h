@@ -155,6 +155,8 @@ std::string repeat(const std::string& text, size_t times);
 bool eventually(const std::function<bool()>& condition, int timeoutMs = 5000);
 // Bytes that have arrived on `fd` (a socket or a pipe) and are not read yet; -1 on error.
 int unreadBytes(int fd);
+// A TCP connection to `port` on 127.0.0.1 (close-on-exec), or -1 when it cannot be made.
+int connectLoopback(int port);
 // Whether process or thread `id` is blocked in recv() at this moment (/proc/<id>/syscall: the
 // target's recv or recvfrom call, or under an emulator the build machine's, which the emulator
 // makes in its place).

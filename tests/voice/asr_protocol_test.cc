@@ -436,12 +436,8 @@ uint64_t bytesReceived(int s) {
 }
 
 int connectTo(int port) {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  struct sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  EXPECT_EQ(0, connect(s, reinterpret_cast<struct sockaddr *>(&address), sizeof address));
+  const int s = tobrel_test::connectLoopback(port);
+  EXPECT_GE(s, 0) << "connect to port " << port;
   return s;
 }
 

@@ -30,15 +30,7 @@ namespace {
 class Client {
  public:
   explicit Client(int port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
+    fd_ = tobrel_test::connectLoopback(port);
   }
   ~Client() { close(); }
   bool connected() const { return fd_ >= 0; }

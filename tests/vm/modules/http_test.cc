@@ -469,12 +469,8 @@ TEST(Http, ReplyThatCannotBeHeldEndsTheAppWithStatus1) {
 TEST(WebStandInReplies, GeneratedBodiesOfFourGiBAndMoreKeepTheirLength) {
   WebStandIn web;
   ASSERT_TRUE(web.start()) << web.error();
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in where{};
-  where.sin_family = AF_INET;
-  where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  where.sin_port = htons(web.port());
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+  const int fd = tobrel_test::connectLoopback(web.port());
+  ASSERT_GE(fd, 0);
   const std::string request = "GET /generated/4294967305 HTTP/1.1\r\nHost: x\r\n\r\n";
   ASSERT_EQ(write(fd, request.data(), request.size()), static_cast<ssize_t>(request.size()));
   std::string reply;
