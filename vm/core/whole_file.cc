@@ -33,12 +33,10 @@ int readWholeFile(const char* path, WholeFile* out, size_t maxSize) {
   // A folder or a device has no content to hand over.
   if (!S_ISREG(info.st_mode)) return closeWith(fd, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
   // Sizes are compared before they become a size_t, which is 32 bits wide on a 32-bit CPU.
-  const uintmax_t fileSize = static_cast<uintmax_t>(info.st_size);
-  // A size that no size_t can count cannot be held either: without a limit of the caller's,
-  // that is the same failure as an allocation that is refused.
-  if (fileSize >= SIZE_MAX) return closeWith(fd, maxSize < SIZE_MAX - 1 ? EFBIG : ENOMEM);
-  if (fileSize > maxSize) return closeWith(fd, EFBIG);
-  const size_t size = static_cast<size_t>(fileSize);
+  // Past the default bound no size_t counts the file and its NUL: without a limit of the
+  // caller's, that is the same failure as an allocation that is refused.
+  if (static_cast<uintmax_t>(info.st_size) > maxSize) return closeWith(fd, maxSize >= SIZE_MAX - 1 ? ENOMEM : EFBIG);
+  const size_t size = static_cast<size_t>(info.st_size);
   std::unique_ptr<char[]> bytes(new (std::nothrow) char[size + 1]);
   if (!bytes) return closeWith(fd, ENOMEM);
   size_t got = 0;

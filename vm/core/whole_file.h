@@ -19,7 +19,8 @@ struct WholeFile {
 
 // Reads the whole file at `path` into `out`. Returns 0, or the errno value of what failed: the
 // file cannot be opened, examined or read; it is a folder (EISDIR) or not a regular file
-// (EINVAL); it is longer than `maxSize` (EFBIG); there is no memory for it (ENOMEM).
+// (EINVAL); it is longer than `maxSize` (EFBIG; ENOMEM for the default, which only a size
+// that no size_t counts can pass); there is no memory for it (ENOMEM).
 int readWholeFile(const char* path, WholeFile* out, size_t maxSize = SIZE_MAX - 1);
 
 // The file's bytes and a NUL after them (new[]; the caller delete[]s). `length`, when given,
