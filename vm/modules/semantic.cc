@@ -39,8 +39,7 @@ class XmlErrorsToLog {
   void* context_;
 };
 
-// What the scan below refuses, and why it cannot be left to libxml2: its cost for these is far
-// above linear in the text, and it goes on parsing after a first error.
+// Bounds of the scan below, far above what any recognition result holds.
 constexpr int kMaxAttributesPerTag = 1000;       // namespace declarations included
 constexpr int kMaxNamespaceDeclarations = 1000;  // in the whole document: nesting piles them up
 
@@ -58,7 +57,7 @@ bool isNameStart(unsigned char c) { return isAsciiLetter(c) || c == '_' || c == 
 bool isNameChar(unsigned char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-'; }
 bool isPubidChar(unsigned char c) {
   return c == ' ' || c == '\r' || c == '\n' || isAsciiLetter(c) || (c >= '0' && c <= '9') ||
-         strchr("-'()+,./:=?;!*#@$_%", c) != nullptr;
+         (c != 0 && strchr("-'()+,./:=?;!*#@$_%", c) != nullptr);
 }
 
 // An encoding in which every byte below 0x80 is that ASCII character and never part of another,
@@ -68,11 +67,13 @@ bool keepsAscii(const std::string& name) {
   std::string plain;
   for (char c : name)
     if (c != '-' && c != '_') plain += static_cast<char>(g_ascii_toupper(c));
+  // `prefix` then a number from `low` to `high`, written without leading zeros.
   auto numbered = [&plain](const char* prefix, int low, int high) {
     const size_t n = strlen(prefix);
     if (plain.compare(0, n, prefix) != 0 || plain.size() == n || plain.size() > n + 2) return false;
+    if (plain.size() == n + 2 && plain[n] == '0') return false;
     for (size_t i = n; i < plain.size(); ++i)
-      if (!g_ascii_isdigit(plain[i]) || (i == n && plain[i] == '0')) return false;
+      if (!g_ascii_isdigit(plain[i])) return false;
     const int number = atoi(plain.c_str() + n);
     return number >= low && number <= high;
   };

@@ -255,6 +255,8 @@ TEST_F(SemanticTest, EncodingThatHidesMarkupIsRefused) {
        R"({"keep":1,"a":"old","s":{"c":"€"}})"},
       {"Latin-9", "<?xml version='1.0' encoding='ISO-8859-15'?><s><c>\xa4</c></s>", nullptr,
        R"({"keep":1,"a":"old","s":{"c":"€"}})"},
+      {"cp1250", "<?xml version='1.0' encoding='cp1250'?><s><c>\x8a</c></s>", nullptr,
+       R"({"keep":1,"a":"old","s":{"c":"Š"}})"},
       {"latin1, BOM", "\xef\xbb\xbf<?xml version='1.0' encoding='latin1'?><s><c>1</c></s>", nullptr, kLeaf},
   });
 }
