@@ -1,10 +1,16 @@
 // Semantic XML to script objects: any text as a recognition's meaning, turned into properties
 // of a fresh object. Every object made keeps its plain prototype whatever the element names
-// are, the leaves hold no more text than the input could (no entity expansion), and the result
-// survives JSON.stringify.
+// are, the leaves hold no more text than the input could (no entity expansion), libxml2 never
+// holds much more memory than the text's size calls for (no attribute defaults copied into
+// every element), and the result survives JSON.stringify. semantic.options limits the time of
+// one input, so that a parse whose cost grows faster than the text (very many attributes in one
+// start tag) is a finding too.
+#include <libxml/xmlmemory.h>
+#include <malloc.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 
@@ -28,9 +34,35 @@ bool plainAll(tobrel_fuzz::ScriptHost& host, v8::Local<v8::Object> object, int d
   return true;
 }
 
+// What libxml2 holds, and the most it held since the last reset: every one of its allocations
+// goes through these.
+size_t xmlLive = 0;
+size_t xmlPeak = 0;
+
+void* countedAdd(void* block) {
+  if (block != nullptr) xmlLive += malloc_usable_size(block);
+  if (xmlLive > xmlPeak) xmlPeak = xmlLive;
+  return block;
+}
+void countedFree(void* block) {
+  if (block != nullptr) xmlLive -= malloc_usable_size(block);
+  free(block);
+}
+void* countedMalloc(size_t size) { return countedAdd(malloc(size)); }
+void* countedRealloc(void* block, size_t size) {
+  const size_t before = block != nullptr ? malloc_usable_size(block) : 0;
+  void* grown = realloc(block, size);
+  if (grown == nullptr) return nullptr;
+  xmlLive -= before;
+  return countedAdd(grown);
+}
+char* countedStrdup(const char* text) { return static_cast<char*>(countedAdd(strdup(text))); }
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // Before libxml2 allocates anything.
+  xmlMemSetup(countedFree, countedMalloc, countedRealloc, countedStrdup);
   tobrel_fuzz::ScriptHost::initTarget();
   return 0;
 }
@@ -42,7 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The text reaches the parser as a C string, as both callers hand it over.
   const std::string text(reinterpret_cast<const char*>(data), size);
   v8::Local<v8::Object> target = v8::Object::New(isolate);
+  xmlPeak = xmlLive;
+  const size_t held = xmlLive;
   parseSemantic(isolate, text.c_str(), target);
+  // A tree takes some tens of bytes for each byte of markup; hundreds of times the text mean
+  // that something was copied for every element.
+  if (xmlPeak - held > 100 * size + (16u << 20)) abort();
   size_t leafText = 0;
   if (!plainAll(host, target, 0, &leafText)) abort();
   // Every leaf character comes from bytes of its own in the input (a declared encoding may

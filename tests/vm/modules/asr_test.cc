@@ -197,3 +197,23 @@ TEST(Asr, SemanticDeclaringEntitiesIsRefused) {
   }
   EXPECT_EQ(device.countLog("MESSAGE: ASR: parseSemantic: Failed to parse document\n"), 2);
 }
+
+// A peer's semantic text with one start tag of 100,000 attributes kept the app from reading any
+// frame, STOP included, for twenty seconds: it is refused at once, and a STOP sent right behind
+// it is read.
+TEST(Asr, WideSemanticLeavesTheLinkRead) {
+  std::string wide = "<s";
+  for (int i = 0; i < 100000; ++i) wide += " a" + std::to_string(i) + "=''";
+  wide += "><c>1</c></s>";
+  DeviceApp device;
+  ASSERT_TRUE(device.start(std::string(kConnect) + "tobrel.start(function () {\n  tobrel.asr.string('g', 'fr', " +
+                               heard("wide") + ");\n});\n",
+                           {"asr"}));
+  ASSERT_TRUE(device.waitSent("asr", 1));
+  ASSERT_TRUE(device.answer(device.sent("asr")[0],
+                            "asrCallback { recognition { text: \"go\" confident: 1 semantic: \"" + wide + "\" } }"));
+  ASSERT_TRUE(device.control("stop last"));
+  EXPECT_TRUE(device.waitLog("WARNING: interactive mode stopped, autokill in 300000ms")) << device.log().substr(0, 2000);
+  EXPECT_LOG(device.log(), "JSLOG: wide heard {\"text\":\"go\",\"confident\":1}\n");
+  EXPECT_LOG(device.log(), "MESSAGE: ASR: parseSemantic: Failed to parse document\n");
+}
