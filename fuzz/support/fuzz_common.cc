@@ -34,10 +34,10 @@ void quietLogs() {
   xmlSetGenericErrorFunc(nullptr, dropXmlError);
 }
 
-std::vector<std::string> zeroSeparatedPairs(const uint8_t* data, size_t size) {
+std::vector<std::string> separatedPairs(const uint8_t* data, size_t size, uint8_t separator) {
   std::vector<std::string> parts(1);
   for (size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
+    if (data[i] == separator) {
       parts.emplace_back();
     } else {
       parts.back() += static_cast<char>(data[i]);
@@ -46,6 +46,8 @@ std::vector<std::string> zeroSeparatedPairs(const uint8_t* data, size_t size) {
   if (parts.size() % 2 != 0) parts.emplace_back();
   return parts;
 }
+
+std::vector<std::string> zeroSeparatedPairs(const uint8_t* data, size_t size) { return separatedPairs(data, size, 0); }
 
 bool socketWithInput(const uint8_t* data, size_t size, int pair[2]) {
   if (size > 65536) return false;

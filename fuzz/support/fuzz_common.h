@@ -16,8 +16,10 @@ namespace tobrel_fuzz {
 // fuzzer reports as a crash (with the line, on standard error).
 void quietLogs();
 
-// The input cut at each zero byte into names and values, alternately; an odd count gets an
-// empty last value.
+// The input cut at each `separator` byte into names and values, alternately; an odd count gets
+// an empty last value.
+std::vector<std::string> separatedPairs(const uint8_t* data, size_t size, uint8_t separator);
+// separatedPairs at each zero byte.
 std::vector<std::string> zeroSeparatedPairs(const uint8_t* data, size_t size);
 
 // A connected socket pair whose pair[0] has the whole input waiting to be read (written into

@@ -48,6 +48,12 @@ FormTokenCheck g_formTokenCheck = nullptr;
 }
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+// The characters of a token, the only ones a header name may hold.
+bool isTokenChar(unsigned char c) {
+  return g_ascii_isalnum(c) || (c != '\0' && strchr("!#$%&'*+-.^_`|~", c) != nullptr);
+}
+// C0 controls and DEL: no header value may hold them but a tab.
+bool isControl(unsigned char c) { return c < 0x20 || c == 0x7f; }
 bool isQuote(char c) { return c == '"' || c == '\''; }
 
 const char* findBytes(const char* haystack, size_t length, const char* needle) {
@@ -80,6 +86,20 @@ bool resourcePath(Isolate* isolate, Local<Object> resource, std::string* path) {
   return true;
 }
 
+// `bytes` for a log line, every byte of it (a NUL included) and each control escaped.
+std::string shownBytes(const std::string& bytes) {
+  std::string shown;
+  for (size_t from = 0;;) {
+    const size_t nul = bytes.find('\0', from);
+    gchar* part = g_strescape(bytes.substr(from, nul - from).c_str(), nullptr);
+    shown += part;
+    g_free(part);
+    if (nul == std::string::npos) return shown;
+    shown += "\\000";
+    from = nul + 1;
+  }
+}
+
 enum class HeaderList { kBuilt, kThrew, kRefused };
 
 // Appends one "name: value" line per property of `headers`. kRefused (with its WARNING) for a
@@ -96,9 +116,8 @@ HeaderList appendCurlHeaders(Isolate* isolate, Local<Object> headers, curl_slist
     std::string name, text;
     if (!asciiValue(isolate, key, &name) || !asciiValue(isolate, value, &text)) return HeaderList::kThrew;
     if (const char* fault = headerLineFault(name, text)) {
-      gchar* shown = g_strescape(name.c_str(), nullptr);  // the name itself may hold the line break
-      g_warning("http request not made: %s (%s)", fault, shown);
-      g_free(shown);
+      // The name itself may hold what is refused.
+      g_warning("http request not made: %s (%s)", fault, shownBytes(name).c_str());
       return HeaderList::kRefused;
     }
     g_debug("HEADER %s => %s", name.c_str(), text.c_str());
@@ -376,6 +395,11 @@ const char* headerLineFault(const std::string& name, const std::string& value) {
   auto breaksLine = [](const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; };
   if (breaksLine(name)) return "CR or LF in a header name";
   if (breaksLine(value)) return "CR or LF in a header value";
+  if (name.empty()) return "empty header name";
+  for (char c : name)
+    if (!isTokenChar(static_cast<unsigned char>(c))) return "character not allowed in a header name";
+  for (char c : value)
+    if (c != '\t' && isControl(static_cast<unsigned char>(c))) return "control character in a header value";
   return nullptr;
 }
 
@@ -505,20 +529,42 @@ Local<Object> httpCall(Isolate* isolate, const char* url, curl_slist* headers, c
 
 namespace {
 
+// The reply of a request that was not made: the failed-transfer content, no header text.
+Local<Object> notMadeReply(Isolate* isolate) {
+  CurlBuffer content;
+  markFailed(&content);
+  return newReplyObject(isolate, nullptr, 0, content.data, content.len);
+}
+
+// Whether a NUL would cut the URL or a form part's name short (the request would go elsewhere,
+// or a part under another name): WARNING naming the cause. The URL is not shown: a service's
+// token may be in it.
+bool nulCutsRequest(const std::string& url, const HttpBody* body) {
+  if (url.find('\0') != std::string::npos) {
+    g_warning("http request not made: NUL in the URL");
+    return true;
+  }
+  if (body == nullptr || body->kind != HttpBody::Kind::kForm) return false;
+  for (const FormPart& part : body->form) {
+    if (part.name.find('\0') != std::string::npos) {
+      g_warning("http request not made: NUL in a form name (%s)", shownBytes(part.name).c_str());
+      return true;
+    }
+  }
+  return false;
+}
+
 // The transfer with the script's headers value (empty: none); nothing when building the header
-// list threw. A refused header line means no request at all, with the failed-transfer result.
+// list threw. A NUL in the URL or a form name, or a refused header line, means no request at
+// all, with the failed-transfer result.
 MaybeLocal<Object> callWithHeaders(Isolate* isolate, const std::string& url, Local<Value> headersValue,
                                    const HttpBody* body) {
+  if (nulCutsRequest(url, body)) return notMadeReply(isolate);
   curl_slist* headers = nullptr;
   MaybeLocal<Object> reply;
   switch (genCurlHeaders(isolate, headersValue, &headers)) {
     case HeaderList::kBuilt: reply = httpCall(isolate, url.c_str(), headers, body); break;
-    case HeaderList::kRefused: {
-      CurlBuffer content;
-      markFailed(&content);
-      reply = newReplyObject(isolate, nullptr, 0, content.data, content.len);
-      break;
-    }
+    case HeaderList::kRefused: reply = notMadeReply(isolate); break;
     case HeaderList::kThrew: break;
   }
   curl_slist_free_all(headers);
@@ -536,7 +582,6 @@ MaybeLocal<Object> postCore(Isolate* isolate, const Local<Value>* argv, int argc
   g_debug("isForm %d", isForm ? 1 : 0);
   std::string url;
   if (!asciiValue(isolate, argv[0], &url)) return {};
-  url.resize(strlen(url.c_str()));
   Local<Object> parameters = argv[1].As<Object>();
   HttpBody body;
   const bool built = isForm ? genCurlPostForm(isolate, parameters, url.c_str(), bytes, &body)

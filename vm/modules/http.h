@@ -119,7 +119,9 @@ class UrlEncodedBody {
 // The request header line for one name and value: "name: value".
 std::string headerLine(const std::string& name, const std::string& value);
 // Why that line must not be sent, or null when it may: a CR or LF in the name or the value would
-// end the line early (extra header lines, or a second request on the same connection).
+// end the line early (extra header lines, or a second request on the same connection); the name
+// must be a token (no blank, colon or control, and not empty), and the value holds no control
+// character but tab (a NUL would cut it short, the others reach the server as they are).
 const char* headerLineFault(const std::string& name, const std::string& value);
 
 // The reply's character set: a declaration ("encoding" followed by one character) in the first
