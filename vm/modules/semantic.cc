@@ -132,7 +132,8 @@ class Scan {
   }
 
   // libxml2 leaves a comment, CDATA section or instruction at the first character that is not
-  // one of XML (reading on after it as text), and at 10,000,000 bytes.
+  // one of XML (reading on after it as text), and at 10,000,000 bytes. From a tenth of that the
+  // scan looks inside too, which can only refuse more.
   static bool readWhole(const unsigned char* from, const unsigned char* to) {
     if (to - from >= 1000000) return false;
     for (const unsigned char* p = from; p < to; ++p) {
