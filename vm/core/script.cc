@@ -6,13 +6,15 @@
 #include "tobrel_data.h"
 #include "utils.h"
 
+using v8::Array;
 using v8::Context;
 using v8::Function;
 using v8::HandleScope;
 using v8::Isolate;
 using v8::Local;
-using v8::Message;
 using v8::MaybeLocal;
+using v8::Message;
+using v8::Object;
 using v8::String;
 using v8::TryCatch;
 using v8::Value;
@@ -109,6 +111,14 @@ bool callScriptFunction(Isolate* isolate, Local<Function> fn, int argc, Local<Va
     return false;
   }
   return result->IsTrue();
+}
+
+bool propertyNamesAsText(Local<Context> context, Local<Object> object, Local<Array>* names) {
+  return object
+      ->GetPropertyNames(context, v8::KeyCollectionMode::kIncludePrototypes,
+                         static_cast<v8::PropertyFilter>(v8::ONLY_ENUMERABLE | v8::SKIP_SYMBOLS),
+                         v8::IndexFilter::kIncludeIndices, v8::KeyConversionMode::kConvertToString)
+      .ToLocal(names);
 }
 
 bool asciiValue(Isolate* isolate, Local<Value> value, std::string* out) {

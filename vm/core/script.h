@@ -55,6 +55,11 @@ bool appEnding(v8::Local<v8::Context> context);
 bool callScriptFunction(v8::Isolate* isolate, v8::Local<v8::Function> fn, int argc = 0,
                         v8::Local<v8::Value>* argv = nullptr);
 
+// The names a for-in loop over `object` visits (its own and inherited enumerable ones, symbols
+// left out), every one as a string: the engine would list index names ("0", "7") as numbers.
+// False with an exception pending (a proxy's trap may throw).
+bool propertyNamesAsText(v8::Local<v8::Context> context, v8::Local<v8::Object> object, v8::Local<v8::Array>* names);
+
 // The engine's ASCII form (one byte per character: the low 8 bits of each UTF-16 unit) of
 // value's string conversion. Returns false when the conversion threw (the exception stays
 // pending, so the native should return at once and send nothing).

@@ -280,7 +280,7 @@ void secureHttpGet(const FunctionCallbackInfo<Value>& args, const ServiceRow& ro
 bool parametersWithToken(Isolate* isolate, Local<Object> parameters, const char* name, Local<Object>* out) {
   Local<Context> context = isolate->GetCurrentContext();
   Local<Array> keys;
-  if (!parameters->GetPropertyNames(context).ToLocal(&keys)) return false;
+  if (!propertyNamesAsText(context, parameters, &keys)) return false;
   Local<Object> copy = Object::New(isolate);
   for (uint32_t i = 0; i < keys->Length(); ++i) {
     Local<Value> key, value;

@@ -76,6 +76,19 @@ const WebRequest* requestTo(const std::vector<WebRequest>& requests, const std::
   return nullptr;
 }
 
+// Runs `calls` (after kTryFunction) as an app with http, facebook and soundcloud access, beside
+// a daemon stand-in that holds kCredentials and logs to dir/msgd.out.
+RunResult runCalls(tobrel_test::ServiceNet& net, TempDir& dir, const std::string& calls) {
+  net.alsoRun({tobrel::test::MsgdProcess::programPath(), "--port", kDaemonPort, "--no-stdin", "--exec", kCredentials},
+              dir.path() + "/msgd.out", "listening on");
+  tobrel_test::writeApp(dir, "app", std::string(tobrel_test::kTryFunction) + calls,
+                        {{"descriptor.xml", "<descriptor><accesses><access>http</access><access>facebook</access>"
+                                            "<access>soundcloud</access></accesses></descriptor>\n"}});
+  tobrel_test::AppChildOptions options;
+  options.run.timeoutMs = 30000;
+  return net.startApp(dir.path(), "app PLAIN inst", options)->wait(30000);
+}
+
 }  // namespace
 
 
@@ -88,14 +101,7 @@ TEST(SocialWeb, RequestsCarryTheTokenOnlyToTheirOwnService) {
   net.web().reply("bare", "no status line here\n");
   TempDir dir;
   const std::string daemonLog = dir.path() + "/msgd.out";
-  net.alsoRun({tobrel::test::MsgdProcess::programPath(), "--port", kDaemonPort, "--no-stdin", "--exec", kCredentials},
-              daemonLog, "listening on");
-  tobrel_test::writeApp(dir, "app", std::string(tobrel_test::kTryFunction) + kCalls,
-                        {{"descriptor.xml", "<descriptor><accesses><access>http</access><access>facebook</access>"
-                                            "<access>soundcloud</access></accesses></descriptor>\n"}});
-  tobrel_test::AppChildOptions options;
-  options.run.timeoutMs = 30000;
-  RunResult r = net.startApp(dir.path(), "app PLAIN inst", options)->wait(30000);
+  RunResult r = runCalls(net, dir, kCalls);
   ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err << "\n" << tobrel_test::readFile(daemonLog);
 
   const struct {
@@ -177,4 +183,46 @@ TEST(SocialWeb, RequestsCarryTheTokenOnlyToTheirOwnService) {
   EXPECT_LOG(r.err, ("WARNING: http request not made: CR or LF in a header value (X-A)\n"));
   EXPECT_THAT(r.err, Not(HasSubstr("SEKRET")));
   EXPECT_THAT(tobrel_test::readFile(daemonLog), HasSubstr("recv socialQuery"));
+}
+
+// Index names ("0", "7") are listed by the engine as numbers; the copy that adds the token takes
+// them as text, as http.post does, in both body kinds.
+TEST(SocialWeb, PostParametersWithIndexNamesAreSent) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for its namespaces";
+  tobrel_test::ServiceNet net;
+  ASSERT_TRUE(net.ready()) << net.error();
+  const struct {
+    const char* path;
+    const char* parameters;
+    const char* form;  // "" for a URL-encoded body
+    const char* body;  // URL-encoded: the whole body; form: one part of it
+  } cases[] = {
+      {"i1", "{0: 'a'}", "", "0=a&access_token=SEKRET-FB%2B1"},
+      {"i2", "['a', 'b']", "", "0=a&1=b&access_token=SEKRET-FB%2B1"},
+      {"i3", "{a: 1, 7: 'x'}", "", "7=x&a=1&access_token=SEKRET-FB%2B1"},
+      {"i4", "{0: 'a'}", ", {}, true", "name=\"0\"\r\n\r\na\r\n"},
+      {"i5", "['a']", ", {}, true", "name=\"access_token\"\r\n\r\nSEKRET-FB+1\r\n"},
+  };
+  std::string calls = "tobrel.connect('127.0.0.1', 7000);\nsocial.init(function () {\n";
+  for (const auto& c : cases) {
+    net.web().reply(c.path, httpReply("200 OK", {"Content-Type: text/plain"}, std::string("ok ") + c.path));
+    calls += std::string("  t('") + c.path + "', function () { return social.facebook.post('https://graph.facebook.com/" +
+             c.path + "', " + c.parameters + c.form + "); });\n";
+  }
+  calls += "  exit();\n});\n";
+  TempDir dir;
+  RunResult r = runCalls(net, dir, calls);
+  ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err;
+  const std::vector<WebRequest> requests = net.web().requests();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_LOG(r.err, (std::string("JSLOG: ") + c.path + " returned \"ok " + c.path + "\"\n"));
+    const WebRequest* request = requestTo(requests, std::string("/") + c.path);
+    ASSERT_NE(request, nullptr) << net.web().transcript();
+    if (*c.form == '\0') {
+      EXPECT_EQ(request->body, c.body);
+    } else {
+      EXPECT_THAT(request->body, HasSubstr(c.body));
+    }
+  }
 }
