@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -204,12 +205,6 @@ TEST(LauncherChildren, AtMostThreeAcceptsAgainAfterOneEndsAndEndOfInputLeavesThe
   const pid_t pid = launcher->pid();
   launcher->write("idle\nidle\nidle\n");
   ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << launcher->err();
-  // The engine runs single-threaded: nothing is lost at fork, in the launcher or in an app.
-  // (An emulator runs a thread of its own in every process: there the count says nothing.)
-  if (!tobrel_test::underEmulator()) {
-    EXPECT_EQ(threadsOf(pid), 1);
-    for (pid_t app : running(pid)) EXPECT_EQ(threadsOf(app), 1);
-  }
   launcher->write("idle\n");
   ASSERT_TRUE(launcher->waitFor(Stream::kOut, kRefusal, kWaitMs));
   EXPECT_THAT(launcher->err(), HasSubstr("MESSAGE: nbChild 3\n"));
@@ -239,6 +234,18 @@ TEST(LauncherChildren, AtMostThreeAcceptsAgainAfterOneEndsAndEndOfInputLeavesThe
   EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
   for (pid_t app : apps3) EXPECT_TRUE(tobrel_test::isRunning(app)) << app;
   EXPECT_EQ(countOf(r.out, kRefusal), 2);
+}
+
+// The engine runs single-threaded: nothing is lost at fork, in the launcher or in an app.
+TEST(LauncherChildren, TheLauncherAndItsAppsRunOneThreadEach) {
+  if (tobrel_test::underEmulator()) GTEST_SKIP() << "the emulator runs a thread of its own in every process";
+  Apps apps;
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), tobrel_test::launcherRunOptions());
+  const pid_t pid = launcher->pid();
+  launcher->write("idle\nidle\nidle\n");
+  ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << launcher->err();
+  EXPECT_EQ(threadsOf(pid), 1);
+  for (pid_t app : running(pid)) EXPECT_EQ(threadsOf(app), 1);
 }
 
 TEST(LauncherChildren, ChildrenEndingTogetherAreAllCounted) {
@@ -273,6 +280,40 @@ TEST(LauncherChildren, RefusalLineIsWrittenOnceEvenByChildrenThatEndNormally) {
   launcher->write("\n");
   RunResult r = launcher->wait(kWaitMs);
   EXPECT_EQ(countOf(r.out, kRefusal), 1) << r.out;
+}
+
+// Started as `tobrelvm ... 2>&1 | head -n 0` would leave it: both output streams a pipe whose
+// reader has gone. Every log line then fails, and the launcher goes on reading requests.
+TEST(LauncherChildren, OutputWhoseReaderHasGoneLeavesTheLauncherReading) {
+  Apps apps;
+  const std::vector<std::string> argv = tobrel_test::commandFor(TOBRELVM_PATH);
+  const std::string folder = "--app_folder=" + apps.dir.path();
+  auto launcher = Process::start(
+      [&]() {
+        int fds[2];
+        if (pipe(fds) != 0) return 126;
+        close(fds[0]);
+        dup2(fds[1], STDOUT_FILENO);
+        dup2(fds[1], STDERR_FILENO);
+        close(fds[1]);
+        signal(SIGPIPE, SIG_DFL);  // as a shell starts a program
+        std::vector<char*> words;
+        for (const std::string& word : argv) words.push_back(const_cast<char*>(word.c_str()));
+        words.push_back(const_cast<char*>(folder.c_str()));
+        words.push_back(nullptr);
+        tobrel_test::execProgram(words.data());
+        return 127;
+      },
+      tobrel_test::launcherRunOptions());
+  const pid_t pid = launcher->pid();
+  launcher->write("idle\n");
+  ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 1 || !launcher->running(); }, kWaitMs));
+  ASSERT_TRUE(launcher->running()) << launcher->wait(kWaitMs).describe();
+  launcher->write("idle\n");
+  ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 2 || !launcher->running(); }, kWaitMs));
+  launcher->write("\n");
+  RunResult r = launcher->wait(kWaitMs);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
 }
 
 TEST(LauncherChildren, AnAppThatExhaustsItsHeapLeavesTheOthersAndTheLauncher) {
