@@ -39,8 +39,10 @@ void toSyslog(int priority, const gchar *message) {
     return;
   }
   size_t keep = kSyslogMessageLimit - (sizeof kCutMark - 1);
-  // Not inside a UTF-8 sequence: back to the start of the character that would be split.
-  while (keep > 0 && (static_cast<unsigned char>(message[keep]) & 0xC0) == 0x80) --keep;
+  // Not inside a UTF-8 sequence: back to the start of the character that would be split, at most
+  // three bytes back, so that a message that is not UTF-8 keeps its syslog copy.
+  for (int back = 0; back < 3 && keep > 0 && (static_cast<unsigned char>(message[keep]) & 0xC0) == 0x80; ++back)
+    --keep;
   syslog(priority, "%.*s%s", static_cast<int>(keep), message, kCutMark);
 }
 

@@ -226,6 +226,10 @@ TEST_F(LogRouting, LongMessagesAreCutForSyslogOnly) {
       {"2 MB", kept + std::string(2 << 20, 'x'), kept + " [cut]"},
       {"a character across the cut", kept.substr(1) + "\xc3\xa9" + std::string(100, 'y'),
        kept.substr(1) + " [cut]"},
+      {"a four-byte character across the cut", kept.substr(3) + "\xf0\x9f\x98\x80" + std::string(100, 'y'),
+       kept.substr(3) + " [cut]"},
+      // No character starts anywhere: the cut backs off no further than a character could reach.
+      {"9,000 bytes that are not UTF-8", std::string(9000, '\x80'), std::string(8183, '\x80') + " [cut]"},
       {"a %s in the kept part", "%s%d" + kept.substr(4) + std::string(10, 'z'),
        "%s%d" + kept.substr(4) + " [cut]"},
   };

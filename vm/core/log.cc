@@ -49,8 +49,9 @@ void syslogLine(int priority, const char* text) {
   char mark[64];
   const int markLength = snprintf(mark, sizeof mark, "... [cut, %zu bytes in all]", length);
   size_t keep = kSyslogLineBytes - static_cast<size_t>(markLength);
-  // Never half a UTF-8 character: back off to the start of the one the cut falls in.
-  while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
+  // Never half a UTF-8 character: back off to the start of the one the cut falls in, which is at
+  // most three bytes back. Text that is not UTF-8 loses no more than that.
+  for (int back = 0; back < 3 && keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80; ++back) --keep;
   syslog(priority, "%.*s%s", static_cast<int>(keep), text, mark);
 }
 
