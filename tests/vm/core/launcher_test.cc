@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -309,4 +309,55 @@ TEST(LauncherChildren, AFailedForkIsNotCounted) {
   ASSERT_TRUE(launcher->waitFor(Stream::kOut, kRefusal, kWaitMs)) << launcher->err();
   EXPECT_EQ(running(pid).size(), 3u);
   EXPECT_EQ(countOf(launcher->out(), kRefusal), 1);
+}
+
+// A reader of the launcher's output that has gone (a log collector that died, a closed
+// terminal) must not end it: it reads and launches on, its lines lost, and still ends
+// normally at an empty line.
+TEST(LauncherOutput, AReaderThatHasGoneLeavesTheLauncherRunning) {
+  const struct {
+    const char* name;
+    bool errGone, outGone;
+  } cases[] = {
+      {"standard error", true, false},   // its first log line goes there
+      {"standard output", false, true},  // the refusal line goes there
+      {"both", true, true},
+  };
+  Apps apps;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<std::string> args = launcherArgs(apps.dir.path());
+    const bool errGone = c.errGone, outGone = c.outGone;
+    auto launcher = Process::start(
+        [&args, errGone, outGone]() {
+          int gone[2];
+          if (pipe(gone) != 0) return 126;
+          close(gone[0]);
+          if (outGone) dup2(gone[1], 1);
+          if (errGone) dup2(gone[1], 2);
+          close(gone[1]);
+          std::vector<char*> argv;
+          for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+          argv.push_back(nullptr);
+          tobrel_test::execProgram(argv.data());
+          return 127;
+        },
+        tobrel_test::launcherRunOptions());
+    const pid_t pid = launcher->pid();
+    launcher->write("idle\nidle\nidle\n");
+    ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3 || !launcher->running(); }, kWaitMs));
+    if (running(pid).size() != 3) {
+      ADD_FAILURE() << "3 apps not launched: " << launcher->wait(kWaitMs).describe();
+      continue;
+    }
+    launcher->write("idle\n\n");  // refused, then the end
+    RunResult r = launcher->wait(kWaitMs);
+    EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+    if (!outGone) {
+      EXPECT_EQ(countOf(r.out, kRefusal), 1);
+    }
+    if (!errGone) {
+      EXPECT_THAT(r.err, HasSubstr("MESSAGE: TobrelVM buffer:vide -> break\n"));
+    }
+  }
 }
