@@ -49,8 +49,10 @@ void syslogLine(int priority, const char* text) {
   char mark[64];
   const int markLength = snprintf(mark, sizeof mark, "... [cut, %zu bytes in all]", length);
   size_t keep = kSyslogLineBytes - static_cast<size_t>(markLength);
-  // Never half a UTF-8 character: back off to the start of the one the cut falls in.
-  while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
+  // Never half a UTF-8 character: back off to the start of the one the cut falls in. A
+  // character holds at most four bytes, so at most three come off; bytes that are no UTF-8
+  // must not take the whole line with them.
+  for (int i = 0; i < 3 && keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80; ++i) --keep;
   syslog(priority, "%.*s%s", static_cast<int>(keep), text, mark);
 }
 
