@@ -39,7 +39,8 @@ bool logEchoes(int debugLevel, int level);
 
 // The app's secrets (service tokens and signing secrets, as the daemon hands them over): every
 // log line shows each of them as "***", wherever a line prints one: its bytes, percent-encoded,
-// or as the UTF-8 text of a string holding one character per byte.
+// as the UTF-8 text of a string holding one character per byte, and the bytes or that text
+// escaped as a message's text form (the link's trace) writes a string field.
 // Empty texts are ignored. The list lives as long as the process, which serves one app.
 void addLogSecret(const std::string& secret);
 // `message` with every known secret replaced by "***"; the message itself when none occurs.

@@ -12,6 +12,7 @@
 
 #include "app_child.h"
 #include "log.h"
+#include "nusk-message.pb.h"
 #include "syslog_capture.h"
 #include "tobrel_data.h"
 
@@ -298,4 +299,25 @@ TEST(LogSecrets, EveryFormIsMasked) {
   for (const auto& c : cases) EXPECT_EQ(maskLogSecrets(c.line), c.masked) << c.line;
   clearLogSecrets();
   EXPECT_EQ(maskLogSecrets("abc"), "abc");
+}
+
+// The link's trace writes a message's text form, which escapes quotes, backslashes, control
+// characters and every byte from 0x80 up: a secret in a field of no secret name, whatever
+// bytes it holds, is masked in that form too.
+TEST(LogSecrets, TheTextFormOfAMessageShowsNoSecret) {
+  std::string everyByte;
+  for (int c = 1; c < 256; ++c) everyByte += static_cast<char>(c);
+  const std::vector<std::string> secrets = {everyByte, "tok\351en", "q\"uo'te\\", "t\xc3\xa9"};
+  for (const std::string& secret : secrets) {
+    clearLogSecrets();
+    addLogSecret(secret);
+    net::zolvek::nusk::message::NuskMsg msg;
+    msg.set_id("x");
+    msg.mutable_rfidcallback()->set_id(secret);
+    msg.mutable_rfidcallback()->set_content("<" + secret + ">");
+    EXPECT_EQ(maskLogSecrets(msg.DebugString().c_str()),
+              "id: \"x\"\nrfidCallback {\n  id: \"***\"\n  content: \"<***>\"\n}\n")
+        << msg.DebugString();
+  }
+  clearLogSecrets();
 }
