@@ -204,12 +204,6 @@ TEST(LauncherChildren, AtMostThreeAcceptsAgainAfterOneEndsAndEndOfInputLeavesThe
   const pid_t pid = launcher->pid();
   launcher->write("idle\nidle\nidle\n");
   ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << launcher->err();
-  // The engine runs single-threaded: nothing is lost at fork, in the launcher or in an app.
-  // (An emulator runs a thread of its own in every process: there the count says nothing.)
-  if (!tobrel_test::underEmulator()) {
-    EXPECT_EQ(threadsOf(pid), 1);
-    for (pid_t app : running(pid)) EXPECT_EQ(threadsOf(app), 1);
-  }
   launcher->write("idle\n");
   ASSERT_TRUE(launcher->waitFor(Stream::kOut, kRefusal, kWaitMs));
   EXPECT_THAT(launcher->err(), HasSubstr("MESSAGE: nbChild 3\n"));
@@ -239,6 +233,21 @@ TEST(LauncherChildren, AtMostThreeAcceptsAgainAfterOneEndsAndEndOfInputLeavesThe
   EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
   for (pid_t app : apps3) EXPECT_TRUE(tobrel_test::isRunning(app)) << app;
   EXPECT_EQ(countOf(r.out, kRefusal), 2);
+}
+
+// The engine runs single-threaded: nothing is lost at fork, in the launcher or in an app.
+TEST(LauncherChildren, TheLauncherAndItsAppsRunOneThreadEach) {
+  if (tobrel_test::underEmulator()) GTEST_SKIP() << "the emulator runs a thread of its own in every process";
+  Apps apps;
+  auto launcher = Process::start(launcherArgs(apps.dir.path()), tobrel_test::launcherRunOptions());
+  const pid_t pid = launcher->pid();
+  launcher->write("idle\nidle\nidle\n");
+  ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << launcher->err();
+  EXPECT_EQ(threadsOf(pid), 1);
+  for (pid_t app : running(pid)) EXPECT_EQ(threadsOf(app), 1) << app;
+  launcher->write("\n");
+  RunResult r = launcher->wait(kWaitMs);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
 }
 
 TEST(LauncherChildren, ChildrenEndingTogetherAreAllCounted) {
