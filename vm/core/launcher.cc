@@ -172,8 +172,9 @@ int launcherMain(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;  // a child's end must not cut the blocking read short
   sigaction(SIGCHLD, &action, nullptr);
-  // A log line on a stream whose reader has gone must not end the launcher, and with it every
-  // later request. It starts no program but its own children, which ignore SIGPIPE anyway.
+  // The reader of standard output or error may go away (a log collector that ends): the lines
+  // are then lost, not the launcher and the requests after them. It starts no program but its
+  // own app children, which ignore SIGPIPE themselves.
   signal(SIGPIPE, SIG_IGN);
   parseOptions(argc, argv, &options);
   xmlCheckVersion(20707);

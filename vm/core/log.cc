@@ -6,6 +6,9 @@
 #include <string.h>
 #include <syslog.h>
 
+#include <google/protobuf/text_format.h>
+#include <google/protobuf/wrappers.pb.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -36,6 +39,20 @@ std::string oneCharacterPerByteUtf8(const std::string& bytes) {
   return text;
 }
 
+// What the link's trace (a message's text form) shows for a string field holding `bytes`,
+// without the quotes: the printer escapes quotes, backslashes, control characters and bytes
+// from 0x80 up, so a secret that a message carries in a field of no secret name shows there
+// in that form. Taken from the printer itself, so the two always agree.
+std::string traceEscaped(const std::string& bytes) {
+  google::protobuf::StringValue holder;
+  holder.set_value(bytes);
+  std::string printed;
+  google::protobuf::TextFormat::PrintFieldValueToString(holder, holder.GetDescriptor()->FindFieldByNumber(1), -1,
+                                                        &printed);
+  if (printed.size() < 2 || printed.front() != '"' || printed.back() != '"') return bytes;
+  return printed.substr(1, printed.size() - 2);
+}
+
 // The handler's data once openTobrelLog has made logHandler GLib's default handler.
 LauncherOptions* g_installedOptions = nullptr;
 
@@ -49,9 +66,10 @@ void syslogLine(int priority, const char* text) {
   char mark[64];
   const int markLength = snprintf(mark, sizeof mark, "... [cut, %zu bytes in all]", length);
   size_t keep = kSyslogLineBytes - static_cast<size_t>(markLength);
-  // Never half a UTF-8 character: back off to the start of the one the cut falls in, which is at
-  // most three bytes back. Text that is not UTF-8 loses no more than that.
-  for (int back = 0; back < 3 && keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80; ++back) --keep;
+  // Never half a UTF-8 character: back off to the start of the one the cut falls in. A
+  // character holds at most four bytes, so at most three come off; bytes that are no UTF-8
+  // must not take the whole line with them.
+  for (int i = 0; i < 3 && keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80; ++i) --keep;
   syslog(priority, "%.*s%s", static_cast<int>(keep), text, mark);
 }
 
@@ -64,6 +82,8 @@ void addLogSecret(const std::string& secret) {
   // As URLs, bodies and signing keys carry it: the HTTP client's percent-encoding.
   forms.push_back(percentEncode(secret));
   forms.push_back(oneCharacterPerByteUtf8(secret));
+  forms.push_back(traceEscaped(secret));
+  forms.push_back(traceEscaped(oneCharacterPerByteUtf8(secret)));
   std::sort(forms.begin(), forms.end(),
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   forms.erase(std::unique(forms.begin(), forms.end()), forms.end());

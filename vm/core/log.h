@@ -23,9 +23,13 @@ void logHandler(const gchar* domain, GLogLevelFlags level, const gchar* message,
 // cannot send it and writes it to the console instead, which blocks for as long as that takes.
 constexpr size_t kSyslogLineBytes = 8192;
 
-// Logs `text` as it is, as g_log(G_LOG_DOMAIN, level, "%s", text) would. Once openTobrelLog has
-// installed logHandler, the line goes to it directly, without GLib's copy, domain lookup and
-// locking: for the lines that every device event writes. A fatal level always goes through GLib.
+// Logs `text` as it is. Before openTobrelLog, and for ERROR or any level with the fatal flag,
+// this is g_log(G_LOG_DOMAIN, level, "%s", text). Otherwise the line goes straight to logHandler
+// with the options that openTobrelLog installed, without GLib's copy, domain lookup and locking
+// (for the lines that every device event writes), and so without what g_log would apply on the
+// way: a handler set for the domain (g_log_set_handler), the fatal masks (g_log_set_always_fatal,
+// g_log_set_fatal_mask, G_DEBUG=fatal-warnings) and a default handler installed after
+// openTobrelLog. TobrelVM sets none of these.
 void logText(GLogLevelFlags level, const char* text);
 
 // The level table: the name written on standard error ("" for any value other than the four
@@ -39,7 +43,8 @@ bool logEchoes(int debugLevel, int level);
 
 // The app's secrets (service tokens and signing secrets, as the daemon hands them over): every
 // log line shows each of them as "***", wherever a line prints one: its bytes, percent-encoded,
-// or as the UTF-8 text of a string holding one character per byte.
+// as the UTF-8 text of a string holding one character per byte, and the bytes or that text
+// escaped as a message's text form (the link's trace) writes a string field.
 // Empty texts are ignored. The list lives as long as the process, which serves one app.
 void addLogSecret(const std::string& secret);
 // `message` with every known secret replaced by "***"; the message itself when none occurs.

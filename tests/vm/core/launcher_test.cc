@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -245,7 +244,10 @@ TEST(LauncherChildren, TheLauncherAndItsAppsRunOneThreadEach) {
   launcher->write("idle\nidle\nidle\n");
   ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3; }, kWaitMs)) << launcher->err();
   EXPECT_EQ(threadsOf(pid), 1);
-  for (pid_t app : running(pid)) EXPECT_EQ(threadsOf(app), 1);
+  for (pid_t app : running(pid)) EXPECT_EQ(threadsOf(app), 1) << app;
+  launcher->write("\n");
+  RunResult r = launcher->wait(kWaitMs);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
 }
 
 TEST(LauncherChildren, ChildrenEndingTogetherAreAllCounted) {
@@ -282,40 +284,6 @@ TEST(LauncherChildren, RefusalLineIsWrittenOnceEvenByChildrenThatEndNormally) {
   EXPECT_EQ(countOf(r.out, kRefusal), 1) << r.out;
 }
 
-// Started as `tobrelvm ... 2>&1 | head -n 0` would leave it: both output streams a pipe whose
-// reader has gone. Every log line then fails, and the launcher goes on reading requests.
-TEST(LauncherChildren, OutputWhoseReaderHasGoneLeavesTheLauncherReading) {
-  Apps apps;
-  const std::vector<std::string> argv = tobrel_test::commandFor(TOBRELVM_PATH);
-  const std::string folder = "--app_folder=" + apps.dir.path();
-  auto launcher = Process::start(
-      [&]() {
-        int fds[2];
-        if (pipe(fds) != 0) return 126;
-        close(fds[0]);
-        dup2(fds[1], STDOUT_FILENO);
-        dup2(fds[1], STDERR_FILENO);
-        close(fds[1]);
-        signal(SIGPIPE, SIG_DFL);  // as a shell starts a program
-        std::vector<char*> words;
-        for (const std::string& word : argv) words.push_back(const_cast<char*>(word.c_str()));
-        words.push_back(const_cast<char*>(folder.c_str()));
-        words.push_back(nullptr);
-        tobrel_test::execProgram(words.data());
-        return 127;
-      },
-      tobrel_test::launcherRunOptions());
-  const pid_t pid = launcher->pid();
-  launcher->write("idle\n");
-  ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 1 || !launcher->running(); }, kWaitMs));
-  ASSERT_TRUE(launcher->running()) << launcher->wait(kWaitMs).describe();
-  launcher->write("idle\n");
-  ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 2 || !launcher->running(); }, kWaitMs));
-  launcher->write("\n");
-  RunResult r = launcher->wait(kWaitMs);
-  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
-}
-
 TEST(LauncherChildren, AnAppThatExhaustsItsHeapLeavesTheOthersAndTheLauncher) {
   Apps apps;
   auto launcher = Process::start(launcherArgs(apps.dir.path()), tobrel_test::launcherRunOptions());
@@ -350,4 +318,55 @@ TEST(LauncherChildren, AFailedForkIsNotCounted) {
   ASSERT_TRUE(launcher->waitFor(Stream::kOut, kRefusal, kWaitMs)) << launcher->err();
   EXPECT_EQ(running(pid).size(), 3u);
   EXPECT_EQ(countOf(launcher->out(), kRefusal), 1);
+}
+
+// A reader of the launcher's output that has gone (a log collector that died, a closed
+// terminal) must not end it: it reads and launches on, its lines lost, and still ends
+// normally at an empty line.
+TEST(LauncherOutput, AReaderThatHasGoneLeavesTheLauncherRunning) {
+  const struct {
+    const char* name;
+    bool errGone, outGone;
+  } cases[] = {
+      {"standard error", true, false},   // its first log line goes there
+      {"standard output", false, true},  // the refusal line goes there
+      {"both", true, true},
+  };
+  Apps apps;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<std::string> args = launcherArgs(apps.dir.path());
+    const bool errGone = c.errGone, outGone = c.outGone;
+    auto launcher = Process::start(
+        [&args, errGone, outGone]() {
+          int gone[2];
+          if (pipe(gone) != 0) return 126;
+          close(gone[0]);
+          if (outGone) dup2(gone[1], 1);
+          if (errGone) dup2(gone[1], 2);
+          close(gone[1]);
+          std::vector<char*> argv;
+          for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+          argv.push_back(nullptr);
+          tobrel_test::execProgram(argv.data());
+          return 127;
+        },
+        tobrel_test::launcherRunOptions());
+    const pid_t pid = launcher->pid();
+    launcher->write("idle\nidle\nidle\n");
+    ASSERT_TRUE(launcher->waitUntil([&] { return running(pid).size() == 3 || !launcher->running(); }, kWaitMs));
+    if (running(pid).size() != 3) {
+      ADD_FAILURE() << "3 apps not launched: " << launcher->wait(kWaitMs).describe();
+      continue;
+    }
+    launcher->write("idle\n\n");  // refused, then the end
+    RunResult r = launcher->wait(kWaitMs);
+    EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+    if (!outGone) {
+      EXPECT_EQ(countOf(r.out, kRefusal), 1);
+    }
+    if (!errGone) {
+      EXPECT_THAT(r.err, HasSubstr("MESSAGE: TobrelVM buffer:vide -> break\n"));
+    }
+  }
 }

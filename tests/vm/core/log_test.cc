@@ -6,11 +6,13 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app_child.h"
 #include "log.h"
+#include "nusk-message.pb.h"
 #include "syslog_capture.h"
 #include "tobrel_data.h"
 
@@ -220,6 +222,64 @@ TEST(LogHandler, ALongLineIsCutForSyslogOnlyAndMarked) {
   }
 }
 
+// The syslog cut backs off to the start of the UTF-8 character it falls in, which is at most
+// three bytes back: a line that is no UTF-8 at all keeps its syslog copy.
+TEST(LogHandler, TheSyslogCutBacksOffAtMostOneCharacter) {
+  constexpr size_t kLength = 9000;  // one mark length for every case
+  const std::string mark = "... [cut, " + std::to_string(kLength) + " bytes in all]";
+  const size_t room = kSyslogLineBytes - mark.size();
+  // `character` placed to start `before` bytes ahead of the cut, between runs of 'a'.
+  auto across = [&](const std::string& character, size_t before) {
+    std::string line = std::string(room - before, 'a') + character;
+    return line + std::string(kLength - line.size(), 'a');
+  };
+  const std::string two = "\xc3\xa9", three = "\xe2\x82\xac", four = "\xf0\x9f\x98\x80";
+  const struct {
+    const char* name;
+    std::string line;
+    size_t keptMin, keptMax;
+  } cases[] = {
+      {"only continuation bytes", std::string(kLength, '\x80'), room - 3, room},
+      {"continuation bytes after text", std::string(100, 'a') + std::string(kLength - 100, '\x80'), room - 3, room},
+      {"2 bytes, cut after 1", across(two, 1), room - 1, room - 1},
+      {"3 bytes, cut after 1", across(three, 1), room - 1, room - 1},
+      {"3 bytes, cut after 2", across(three, 2), room - 2, room - 2},
+      {"4 bytes, cut after 1", across(four, 1), room - 1, room - 1},
+      {"4 bytes, cut after 2", across(four, 2), room - 2, room - 2},
+      {"4 bytes, cut after 3", across(four, 3), room - 3, room - 3},
+      {"4 bytes ending at the cut", across(four, 4), room, room},
+  };
+  SyslogCapture syslog;
+  RunOptions options;
+  options.syslog = &syslog;
+  std::vector<std::string> lines;
+  for (const auto& c : cases) lines.push_back(c.line);
+  RunResult r = tobrel_test::runFunction(
+      [&lines]() {
+        LauncherOptions launcher;
+        launcher.debugLevel = -1;  // standard error is not what this is about
+        openTobrelLog(&launcher);
+        for (const std::string& line : lines) g_debug("%s", line.c_str());
+        return 0;
+      },
+      options);
+  ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe();
+  const std::vector<SyslogRecord>& records = syslog.records();
+  ASSERT_EQ(records.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(c.line.size(), kLength);
+    const std::string& sent = records[i].message;
+    ASSERT_GE(sent.size(), mark.size());
+    EXPECT_EQ(sent.substr(sent.size() - mark.size()), mark);
+    const std::string kept = sent.substr(0, sent.size() - mark.size());
+    EXPECT_GE(kept.size(), c.keptMin);
+    EXPECT_LE(kept.size(), c.keptMax);
+    EXPECT_EQ(kept, c.line.substr(0, kept.size()));
+  }
+}
+
 // Secrets are masked in every form a line may print them: raw and percent-encoded (URLs, bodies,
 // signing keys), and for bytes beyond ASCII the UTF-8 text of the one-character-per-byte string
 // that holds them; a secret inside a longer one never leaves the rest in clear.
@@ -247,4 +307,25 @@ TEST(LogSecrets, EveryFormIsMasked) {
   for (const auto& c : cases) EXPECT_EQ(maskLogSecrets(c.line), c.masked) << c.line;
   clearLogSecrets();
   EXPECT_EQ(maskLogSecrets("abc"), "abc");
+}
+
+// The link's trace writes a message's text form, which escapes quotes, backslashes, control
+// characters and every byte from 0x80 up: a secret in a field of no secret name, whatever
+// bytes it holds, is masked in that form too.
+TEST(LogSecrets, TheTextFormOfAMessageShowsNoSecret) {
+  std::string everyByte;
+  for (int c = 1; c < 256; ++c) everyByte += static_cast<char>(c);
+  const std::vector<std::string> secrets = {everyByte, "tok\351en", "q\"uo'te\\", "t\xc3\xa9"};
+  for (const std::string& secret : secrets) {
+    clearLogSecrets();
+    addLogSecret(secret);
+    net::zolvek::nusk::message::NuskMsg msg;
+    msg.set_id("x");
+    msg.mutable_rfidcallback()->set_id(secret);
+    msg.mutable_rfidcallback()->set_content("<" + secret + ">");
+    EXPECT_EQ(maskLogSecrets(msg.DebugString().c_str()),
+              "id: \"x\"\nrfidCallback {\n  id: \"***\"\n  content: \"<***>\"\n}\n")
+        << msg.DebugString();
+  }
+  clearLogSecrets();
 }

@@ -1,7 +1,10 @@
 // Pieces of app start-up tested in-process: the not-interactive check, the test seam for its
-// interval, app file paths and readFile.
+// interval, app file paths, readFile and the bound of readWholeFile.
+#include <errno.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -10,6 +13,7 @@
 #include "temp_dir.h"
 #include "timeouts.h"
 #include "tobrel_data.h"
+#include "whole_file.h"
 
 TEST(Autokill, EndsOnlyAnAppThatIsStillNotInteractive) {
   for (const bool interactive : {false, true}) {
@@ -66,6 +70,37 @@ TEST(AppFiles, ReadFileReturnsTheBytesAndANul) {
     EXPECT_EQ(std::string(bytes, length), c.content);
     EXPECT_EQ(bytes[length], '\0');
     delete[] bytes;
+  }
+}
+
+// A caller's bound is the most a file may hold: exactly that much is read, one byte more is
+// EFBIG, found from the size alone (the large files here are sparse and never read).
+TEST(AppFiles, ReadWholeFileTakesAFileOfExactlyTheBound) {
+  tobrel_test::TempDir dir;
+  const struct {
+    off_t size;
+    size_t bound;
+    int error;
+  } cases[] = {
+      {0, 0, 0},
+      {1, 0, EFBIG},
+      {10, 10, 0},
+      {11, 10, EFBIG},
+      {static_cast<off_t>(INT_MAX) + 1, INT_MAX, EFBIG},     // the parameters' bound
+      {static_cast<off_t>(INT32_MAX), INT32_MAX - 1, EFBIG},  // the data resources' bound
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size) + " bytes, bound " + std::to_string(c.bound));
+    const std::string path = dir.write("f", c.size <= 11 ? std::string(static_cast<size_t>(c.size), 'x') : "");
+    if (c.size > 11) {
+      ASSERT_EQ(truncate(path.c_str(), c.size), 0);
+    }
+    WholeFile file;
+    ASSERT_EQ(readWholeFile(path.c_str(), &file, c.bound), c.error);
+    if (c.error != 0) continue;
+    ASSERT_EQ(file.size, static_cast<size_t>(c.size));
+    EXPECT_EQ(std::string(file.bytes.get(), file.size), std::string(file.size, 'x'));
+    EXPECT_EQ(file.bytes[file.size], '\0');
   }
 }
 

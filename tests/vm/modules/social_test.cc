@@ -154,6 +154,33 @@ TEST(SocialInit, CallbackRunsOnceAndALaterInitReusesTheObjects) {
   expectNoSecretLogged(device);
 }
 
+// A daemon that echoes a credential in a field that is no secret (an RFID id) must not get it
+// into the trace of what the app received, where the text form escapes quotes, control
+// characters and bytes from 0x80 up: every credential here holds such bytes.
+TEST(SocialInit, ACredentialEchoedInAnotherFieldIsMaskedInTheTrace) {
+  // In NuskMsg text form, as the stand-in reads it.
+  const std::vector<std::string> secrets = {
+      "SEKRET-CS\\351",      "SEKRET-TT\\\"\\351'", "SEKRET-TS\\n\\t\\377", "SEKRET-FB\\303\\251\\200",
+      "SEKRET-SC\\\\\\351",
+  };
+  DeviceApp device;
+  ASSERT_TRUE(startWithReply(device,
+                             "social { twitterConsumerKey: \"ck\" twitterConsumerSecret: \"" + secrets[0] +
+                                 "\" twitterToken: \"" + secrets[1] + "\" twitterTokenSecret: \"" + secrets[2] +
+                                 "\" facebookToken: \"" + secrets[3] + "\" soundcloudToken: \"" + secrets[4] + "\" }",
+                             "function () { log('ready ' + Object.keys(social).join()); }", kAllServices));
+  ASSERT_TRUE(device.waitLog("JSLOG: ready"));
+  ASSERT_THAT(device.log(), HasSubstr("JSLOG: ready init,twitter,facebook,soundcloud\n"));
+  // The Facebook token's bytes once more as the UTF-8 text of a one-character-per-byte string.
+  std::vector<std::string> echoes = secrets;
+  echoes.push_back("SEKRET-FB\\303\\203\\302\\251\\302\\200");
+  for (const std::string& echo : echoes)
+    ASSERT_TRUE(device.control("send last rfidCallback { id: \"" + echo + "\" content: \"c\" }"));
+  ASSERT_TRUE(device.waitLog("rfidCallback {", static_cast<int>(echoes.size())));
+  EXPECT_EQ(device.countLog("  id: \"***\"\n"), static_cast<int>(echoes.size())) << device.log();
+  expectNoSecretLogged(device);
+}
+
 // Scripts see the methods and the two public Twitter values, never a token or a secret, by
 // any road: keys, own names, symbols, JSON, a for-in loop or the prototype chain.
 TEST(SocialServices, HiddenValuesStayHidden) {
