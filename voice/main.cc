@@ -3,6 +3,7 @@
 #include <dbus/dbus-glib-bindings.h>
 #include <dbus/dbus-glib.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <syslog.h>
@@ -31,6 +32,9 @@ void keepStandardDescriptorsOpen() {
 
 int main() {
   keepStandardDescriptorsOpen();
+  // Every message is echoed on standard output; once its reader has gone (`voice | head`), the
+  // echo fails and the daemon goes on. The speech child restores the default for the player.
+  signal(SIGPIPE, SIG_IGN);
   // Standard output carries the log echo: line by line, so that a log reader sees each line as
   // it is written and a fork copies no pending text.
   setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -17,6 +18,9 @@
 namespace {
 
 const int kTtsEventEnded = 4;
+
+// How long a stop waits for the child to end on SIGTERM before it kills it.
+constexpr gint64 kStopGraceUs = 2 * G_USEC_PER_SEC;
 
 void emitTtsEvent(VoiceObject *voice) {
   g_signal_emit(voice, VOICE_OBJECT_GET_CLASS(voice)->tts_event, 0, voice->tts_id->str,
@@ -42,6 +46,19 @@ void leaveTheDaemonsDescriptors() {
   openlog(VOICE_LOG_IDENT, LOG_PID | LOG_CONS | LOG_NDELAY, LOG_LOCAL1);
 }
 
+// What the child inherits of the daemon's signal handling must not decide how it ends: a stop's
+// SIGTERM ends it even when the daemon was started with SIGTERM ignored or blocked, and the
+// child ends with the daemon, which alone could stop it. `daemon` is the pid before the fork.
+// SIGPIPE stays ignored, as in the daemon: the child logs on the same standard output.
+void takeDefaultSignals(pid_t daemon) {
+  signal(SIGTERM, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != daemon) _exit(1);  // the daemon died before the line above
+}
+
 // The child must not run the daemon's atexit handlers nor flush copies of its buffers.
 [[noreturn]] void leaveChild(int status) {
   fflush(nullptr);
@@ -51,11 +68,12 @@ void leaveTheDaemonsDescriptors() {
 [[noreturn]] void speakInChild(const char *url, const char *text) {
   CURL *curl = curl_easy_init();
   if (!curl) leaveChild(-2);
+  // The player starts with SIGPIPE's default action. The child itself ignores it again at once:
+  // a player that ends early must fail the transfer, not kill the child.
+  signal(SIGPIPE, SIG_DFL);
   FILE *player = popen(voicePlatform().player_command, "w");
-  if (!player) leaveChild(-1);
-  // A player that ends early must fail the transfer, not kill the child with SIGPIPE. Set only
-  // after the player has started, so that it keeps the default action.
   signal(SIGPIPE, SIG_IGN);
+  if (!player) leaveChild(-1);
   g_debug("tts url : %s", url);
   gchar *body =
       g_strdup_printf("<s><break time=\"200ms\" />%s<break time=\"150ms\" /></s>", text);
@@ -69,6 +87,18 @@ void leaveTheDaemonsDescriptors() {
   g_free(body);
   pclose(player);
   leaveChild(0);
+}
+
+// waitpid for `pid` until `deadline` (monotonic microseconds; -1 for none): its result, or 0
+// when the child was still running at the deadline.
+pid_t waitForChild(pid_t pid, gint64 deadline, int *status) {
+  for (;;) {
+    const pid_t waited = waitpid(pid, status, deadline < 0 ? 0 : WNOHANG);
+    if (waited < 0 && errno == EINTR) continue;
+    if (waited != 0) return waited;
+    if (g_get_monotonic_time() >= deadline) return 0;
+    g_usleep(1000);
+  }
 }
 
 }  // namespace
@@ -95,8 +125,12 @@ int ttsPlay(VoiceObject *voice, const char *id, const char *text, const char *la
   }
 
   fflush(nullptr);
+  const pid_t daemon = getpid();
   const pid_t pid = fork();
-  if (pid == 0) leaveTheDaemonsDescriptors();
+  if (pid == 0) {
+    takeDefaultSignals(daemon);
+    leaveTheDaemonsDescriptors();
+  }
   g_debug("TTS FORK ##### id:%d", pid);
   if (pid < 0) {
     // Keep pid 0: a -1 here would make every later speak "busy" and a stop signal everyone.
@@ -129,14 +163,19 @@ void ttsCancel(VoiceObject *voice) {
   if (system(voicePlatform().kill_player_command) != 0) {
     // killall finding no player is normal: the child may not have started it yet.
   }
+  // SIGCONT too: a stopped child would not act on SIGTERM until something continued it.
   kill(voice->pid, SIGTERM);
+  kill(voice->pid, SIGCONT);
   // Wait for this child only; the main loop's child handling may already have reaped it, in
-  // which case waitpid reports -1 at once.
+  // which case waitpid reports -1 at once. A child still there after the grace is killed.
   int status = 0;
-  pid_t waited;
-  do {
-    waited = waitpid(voice->pid, &status, 0);
-  } while (waited < 0 && errno == EINTR);
+  pid_t waited = waitForChild(voice->pid, g_get_monotonic_time() + kStopGraceUs, &status);
+  if (waited == 0) {
+    g_warning("speech child %d still there %d ms after SIGTERM: killed", voice->pid,
+              static_cast<int>(kStopGraceUs / 1000));
+    kill(voice->pid, SIGKILL);
+    waited = waitForChild(voice->pid, -1, &status);
+  }
   g_debug("TTS CANCEL pid wait: %d", waited);
   g_debug("TTS CANCEL status: %d", status);
   voice->pid = 0;

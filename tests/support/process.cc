@@ -411,6 +411,12 @@ bool isRunning(pid_t pid) {
   return readStat(pid, &state, &ppid, &pgrp) && state != 'Z' && state != 'X';
 }
 
+char processState(pid_t pid) {
+  char state;
+  pid_t ppid, pgrp;
+  return readStat(pid, &state, &ppid, &pgrp) ? state : '\0';
+}
+
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> result;
   std::istringstream stream(text);

@@ -142,6 +142,8 @@ std::string runShell(const std::string& command, int* status = nullptr);
 std::vector<pid_t> childrenOf(pid_t parent);
 // True while `pid` exists and is not a zombie.
 bool isRunning(pid_t pid);
+// The state letter of /proc/<pid>/stat ('R', 'S', 'T' for stopped, 'Z'...); '\0' when gone.
+char processState(pid_t pid);
 // Lines of `text` (split at '\n', without the newlines).
 std::vector<std::string> lines(const std::string& text);
 // Number of (non-overlapping) occurrences of `needle` in `text`.

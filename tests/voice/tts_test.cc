@@ -1,7 +1,11 @@
 // Text-to-speech through the daemon: a stand-in web service records what is posted, stand-in
 // player and killall programs (first on PATH) record what the daemon runs.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
+#include <string.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +13,7 @@
 #include <syslog.h>
 
 #include <cerrno>
+#include <functional>
 
 #include "voice_fixture.h"
 
@@ -116,10 +121,60 @@ class TtsTest : public VoiceDaemonTest {
     return pids;
   }
 
+  // A web service that takes connections and never answers: the child's request waits for ever.
+  std::string stallingUrl() {
+    if (stalling_ < 0) {
+      stalling_ = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      socklen_t length = sizeof address;
+      if (bind(stalling_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+          listen(stalling_, 16) != 0 ||
+          getsockname(stalling_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        ADD_FAILURE() << "no stalling listener: " << strerror(errno);
+      stallingPort_ = ntohs(address.sin_port);
+    }
+    return "http://127.0.0.1:" + std::to_string(stallingPort_) + "/fr";
+  }
+
+  // Starts the daemon as `prepare` leaves a process (its signal handling), then execs it, and
+  // waits until it owns its name.
+  bool startDaemonAfter(const std::function<void()> &prepare) {
+    const std::vector<std::string> words = tobrel_test::commandFor(VOICE_BINARY);
+    daemon = Process::start(
+        [&]() {
+          prepare();
+          std::vector<char *> argv;
+          for (const std::string &word : words) argv.push_back(const_cast<char *>(word.c_str()));
+          argv.push_back(nullptr);
+          tobrel_test::execProgram(argv.data());
+          return 127;
+        },
+        speakingOptions());
+    return tobrel_test::eventually([&] { return !daemon->running() || !nameOwner().empty(); }, kSlow) &&
+           daemon->running();
+  }
+
+  void TearDown() override {
+    VoiceDaemonTest::TearDown();
+    if (stalling_ >= 0) close(stalling_);
+  }
+
   std::string stubs, records;
   std::unique_ptr<Process> web;
   int port = 0;
+
+ private:
+  int stalling_ = -1;
+  int stallingPort_ = 0;
 };
+
+// A signal mask of /proc/<pid>/status (SigIgn, SigBlk) as the player stand-in recorded it.
+unsigned long long maskOf(const std::string &recorded) {
+  return recorded.empty() ? ~0ull : std::stoull(recorded, nullptr, 16);
+}
+unsigned long long bit(int signal) { return 1ull << (signal - 1); }
 
 }  // namespace
 
@@ -351,9 +406,8 @@ TEST_F(TtsTest, ADaemonKilledMidUtteranceLeavesItsNameAtOnce) {
   EXPECT_TRUE(next->running()) << next->output();
   EXPECT_NE(nameOwner(), first);
   EXPECT_EQ(next->output().find("Got result code"), std::string::npos) << next->output();
-  // All of that while the orphaned utterance still plays.
-  EXPECT_TRUE(tobrel_test::isRunning(child));
-  EXPECT_FALSE(exists(stubs + "/madplay.done"));
+  // The killed daemon's child did not stay behind to play beside the new daemon's utterances.
+  EXPECT_TRUE(tobrel_test::eventually([&] { return !tobrel_test::isRunning(child); }, kSlow));
 
   // The new daemon serves.
   EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).result);
@@ -400,4 +454,92 @@ TEST_F(TtsTest, TheChildLogsUnderTheDaemonsIdentity) {
     EXPECT_EQ(fromChild,
               (std::vector<std::string>{"TTS FORK ##### id:0", "tts url : " + url("/fr")}));
   }
+}
+
+// With the reader of its standard output gone (as `voice | head -n 1` leaves it), every echoed
+// line fails; the daemon goes on serving, and the player still starts with SIGPIPE's default.
+TEST_F(TtsTest, AnOutputWhoseReaderHasGoneLeavesTheDaemonServing) {
+  startWeb();
+  writeConf(confWithServers("fr=" + url("/fr")));
+  ASSERT_TRUE(startDaemonAfter([] {
+    int fds[2];
+    if (pipe(fds) != 0) _exit(126);
+    close(fds[0]);
+    dup2(fds[1], STDOUT_FILENO);
+    close(fds[1]);
+  })) << daemon->output();
+  size_t events = 0;
+  for (const char *id : {"first", "second"}) {
+    SCOPED_TRACE(id);
+    Reply r = speak(id, "bonjour", "fr");
+    ASSERT_TRUE(r.ok && r.result) << r.error << daemon->output();
+    ASSERT_TRUE(waitForSignals("tts_event", ++events, kSlow));
+  }
+  ASSERT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).ok);
+  EXPECT_TRUE(daemon->running()) << daemon->output();
+  EXPECT_FALSE(nameOwner().empty());
+  ASSERT_FALSE(players().empty());
+  EXPECT_EQ(maskOf(readFile(stubs + "/madplay.sigign." + players()[0])) & bit(SIGPIPE), 0u);
+}
+
+// A stop ends the child within its grace whatever the child does with SIGTERM: stopped by a
+// signal, or started by a daemon that itself had SIGTERM ignored or blocked. The player gets
+// SIGTERM's default and no blocked signal either way.
+TEST_F(TtsTest, StopEndsAChildThatIsStoppedOrInheritedSigtermIgnoredOrBlocked) {
+  struct Case {
+    const char *what;
+    std::function<void()> prepare;  // in the daemon's process, before it starts
+    bool stopChild;
+  };
+  const Case cases[] = {
+      {"child stopped", [] {}, true},
+      {"SIGTERM ignored", [] { signal(SIGTERM, SIG_IGN); }, false},
+      {"SIGTERM blocked",
+       [] {
+         sigset_t term;
+         sigemptyset(&term);
+         sigaddset(&term, SIGTERM);
+         sigprocmask(SIG_BLOCK, &term, nullptr);
+       },
+       false},
+  };
+  writeConf(confWithServers("fr=" + stallingUrl()));
+  size_t events = 0;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(startDaemonAfter(c.prepare)) << daemon->output();
+    const size_t before = players().size();
+    ASSERT_TRUE(speak(c.what, "longue phrase", "fr").result);
+    ASSERT_TRUE(waitForPlayer(before + 1));
+    ASSERT_TRUE(tobrel_test::eventually([&] { return forkedChildren().size() == 1; }, kSlow));
+    const pid_t child = forkedChildren()[0];
+    const std::string player = players()[before];
+    EXPECT_EQ(maskOf(readFile(stubs + "/madplay.sigign." + player)) & bit(SIGTERM), 0u);
+    EXPECT_EQ(maskOf(readFile(stubs + "/madplay.sigblk." + player)), 0u);
+    if (c.stopChild) {
+      ASSERT_EQ(kill(child, SIGSTOP), 0);
+      ASSERT_TRUE(tobrel_test::eventually([&] { return tobrel_test::processState(child) == 'T'; }, kSlow));
+    }
+    Reply r = call("tts_stop", g_variant_new("(si)", "", 0));
+    ASSERT_TRUE(r.ok && r.result) << r.error;
+    ASSERT_TRUE(waitForSignals("tts_event", ++events, kSlow));
+    EXPECT_EQ(kill(child, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+    daemon->killGroup(SIGKILL);  // SIGTERM may be what this daemon ignores
+    ASSERT_TRUE(tobrel_test::eventually([&] { return nameOwner().empty(); }, kSlow));
+  }
+}
+
+// A daemon killed while its child waits for a web service that never answers: the child ends
+// with it instead of waiting for ever beside the next daemon.
+TEST_F(TtsTest, TheChildOfAKilledDaemonEndsWithIt) {
+  writeConf(confWithServers("fr=" + stallingUrl()));
+  ASSERT_TRUE(startDaemon(daemon, speakingOptions()));
+  ASSERT_TRUE(speak("stalled", "longue phrase", "fr").result);
+  ASSERT_TRUE(waitForPlayer(1));
+  ASSERT_TRUE(tobrel_test::eventually([&] { return forkedChildren().size() == 1; }, kSlow));
+  const pid_t child = forkedChildren()[0];
+  ASSERT_TRUE(tobrel_test::isRunning(child));
+  ASSERT_EQ(kill(daemon->pid(), SIGKILL), 0);
+  EXPECT_TRUE(tobrel_test::eventually([&] { return !tobrel_test::isRunning(child); }, kSlow));
 }
