@@ -15,27 +15,13 @@
 
 namespace {
 
-// What the bindings add to every object they export, as they write it.
+// Of what the bindings serve on every object, what the installed policy lets any caller use:
+// introspection. Their Properties interface is left out: the policy lets no call to it through,
+// and the object has no property to give.
 const char kStandardInterfaces[] =
     "  <interface name=\"org.freedesktop.DBus.Introspectable\">\n"
     "    <method name=\"Introspect\">\n"
     "      <arg name=\"data\" direction=\"out\" type=\"s\"/>\n"
-    "    </method>\n"
-    "  </interface>\n"
-    "  <interface name=\"org.freedesktop.DBus.Properties\">\n"
-    "    <method name=\"Get\">\n"
-    "      <arg name=\"interface\" direction=\"in\" type=\"s\"/>\n"
-    "      <arg name=\"propname\" direction=\"in\" type=\"s\"/>\n"
-    "      <arg name=\"value\" direction=\"out\" type=\"v\"/>\n"
-    "    </method>\n"
-    "    <method name=\"Set\">\n"
-    "      <arg name=\"interface\" direction=\"in\" type=\"s\"/>\n"
-    "      <arg name=\"propname\" direction=\"in\" type=\"s\"/>\n"
-    "      <arg name=\"value\" direction=\"in\" type=\"v\"/>\n"
-    "    </method>\n"
-    "    <method name=\"GetAll\">\n"
-    "      <arg name=\"interface\" direction=\"in\" type=\"s\"/>\n"
-    "      <arg name=\"props\" direction=\"out\" type=\"a{sv}\"/>\n"
     "    </method>\n"
     "  </interface>\n";
 

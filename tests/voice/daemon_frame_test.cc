@@ -154,9 +154,9 @@ TEST_F(VoiceDaemonTest, RegisteredOnceAndInterfaceAsPublished) {
     EXPECT_EQ(args((*sig)->args), sigs[signal_count].args) << sigs[signal_count].name;
   }
   EXPECT_EQ(signal_count, std::size(sigs));
-  // The standard interfaces that the bindings serve are still listed.
-  for (const char *standard : {"org.freedesktop.DBus.Introspectable", "org.freedesktop.DBus.Properties"})
-    EXPECT_NE(g_dbus_node_info_lookup_interface(node, standard), nullptr) << standard;
+  // Introspection itself is listed; properties, which no caller may use, are not.
+  EXPECT_NE(g_dbus_node_info_lookup_interface(node, "org.freedesktop.DBus.Introspectable"), nullptr);
+  EXPECT_EQ(g_dbus_node_info_lookup_interface(node, "org.freedesktop.DBus.Properties"), nullptr);
   EXPECT_EQ(iface->properties == nullptr || iface->properties[0] == nullptr, true);
   g_dbus_node_info_unref(node);
   g_variant_unref(r);
@@ -333,6 +333,101 @@ TEST_F(VoiceDaemonTest, PolicyLetsOnlyRootOwnTheNameButAnyoneCall) {
   const RunResult caller = runToEnd(send_options, send);
   EXPECT_TRUE(exitedWith(caller, 0)) << caller.out;
   EXPECT_NE(caller.out.find("boolean true"), std::string::npos) << caller.out;
+}
+
+// Introspect with and without its optional interface field is answered from the interface file
+// on the object's path only; the bindings answer it on any other path, with the child nodes. On
+// a bus that lets every call through: the daemon's policy refuses one without an interface field.
+TEST_F(VoiceDaemonTest, IntrospectionOfTheObjectWithOrWithoutInterfaceAndOfOtherPaths) {
+  const std::string open = dir.write("open-policy.conf",
+                                     "<busconfig><policy context=\"default\"><allow own=\"*\"/>"
+                                     "<allow send_destination=\"*\"/></policy></busconfig>\n");
+  startBusWith({open});
+  writeConf(confWithServers(""));
+  ASSERT_TRUE(startDaemon());
+  struct Case {
+    const char *path;
+    bool withInterface;
+    bool theObject;     // the interface file's answer
+    const char *child;  // a child node the answer lists, or nullptr
+  };
+  const Case cases[] = {
+      {"/com/helvorand/tobrel/Voice", true, true, nullptr},
+      {"/com/helvorand/tobrel/Voice", false, true, nullptr},
+      {"/", true, false, "com"},
+      {"/", false, false, "com"},
+      {"/com/helvorand/tobrel", false, false, "Voice"},
+      {"/com/helvorand/tobrel/Voice/child", true, false, nullptr},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.path) + (c.withInterface ? " with" : " without") + " interface");
+    GDBusMessage *call = g_dbus_message_new_method_call(
+        "com.helvorand.tobrel.Voice", c.path, c.withInterface ? "org.freedesktop.DBus.Introspectable" : nullptr,
+        "Introspect");
+    GError *error = nullptr;
+    GDBusMessage *reply = g_dbus_connection_send_message_with_reply_sync(
+        client, call, G_DBUS_SEND_MESSAGE_FLAGS_NONE, 5000, nullptr, nullptr, &error);
+    g_object_unref(call);
+    ASSERT_NE(reply, nullptr) << error->message;
+    ASSERT_EQ(g_dbus_message_get_message_type(reply), G_DBUS_MESSAGE_TYPE_METHOD_RETURN)
+        << g_dbus_message_get_error_name(reply);
+    const gchar *xml = nullptr;
+    g_variant_get(g_dbus_message_get_body(reply), "(&s)", &xml);
+    GDBusNodeInfo *node = g_dbus_node_info_new_for_xml(xml, nullptr);
+    ASSERT_NE(node, nullptr) << xml;
+    EXPECT_EQ(g_dbus_node_info_lookup_interface(node, "com.helvorand.tobrel.TobrelInterface") != nullptr, c.theObject)
+        << xml;
+    if (c.theObject) {
+      EXPECT_EQ(g_dbus_node_info_lookup_interface(node, "org.freedesktop.DBus.Properties"), nullptr) << xml;
+    }
+    if (c.child != nullptr) {
+      bool listed = false;
+      for (GDBusNodeInfo **n = node->nodes; n && *n; ++n) listed = listed || g_strcmp0((*n)->path, c.child) == 0;
+      EXPECT_TRUE(listed) << xml;
+    }
+    g_dbus_node_info_unref(node);
+    g_object_unref(reply);
+  }
+}
+
+// Whatever the introspection lists, a caller that is not root can use under the daemon's policy:
+// each listed interface answers such a caller, and the one it would not answer is not listed.
+TEST_F(VoiceDaemonTest, IntrospectionListsOnlyWhatThePolicyLetsAnyCallerUse) {
+  if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv missing";
+  startBus();
+  writeConf(confWithServers(""));
+  ASSERT_TRUE(startDaemon());
+  auto asNobody = [&](const std::vector<std::string> &words) {
+    std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                     "/usr/bin/dbus-send", "--system", "--print-reply",
+                                     "--dest=com.helvorand.tobrel.Voice"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    RunOptions options;
+    options.env = {"DBUS_SYSTEM_BUS_ADDRESS=" + bus->address()};
+    options.outputToFile = true;
+    return runToEnd(options, argv);
+  };
+  const RunResult introspected =
+      asNobody({"/com/helvorand/tobrel/Voice", "org.freedesktop.DBus.Introspectable.Introspect"});
+  ASSERT_TRUE(exitedWith(introspected, 0)) << introspected.out;
+  const size_t start = introspected.out.find("<!DOCTYPE");
+  const size_t end = introspected.out.rfind("</node>");
+  ASSERT_TRUE(start != std::string::npos && end != std::string::npos) << introspected.out;
+  GDBusNodeInfo *node =
+      g_dbus_node_info_new_for_xml(introspected.out.substr(start, end + 7 - start).c_str(), nullptr);
+  ASSERT_NE(node, nullptr) << introspected.out;
+  std::vector<std::string> listed;
+  for (GDBusInterfaceInfo **i = node->interfaces; i && *i; ++i) listed.push_back((*i)->name);
+  g_dbus_node_info_unref(node);
+  EXPECT_EQ(listed, (std::vector<std::string>{"org.freedesktop.DBus.Introspectable",
+                                              "com.helvorand.tobrel.TobrelInterface"}));
+  const RunResult called = asNobody(
+      {"/com/helvorand/tobrel/Voice", "com.helvorand.tobrel.TobrelInterface.tts_stop", "string:x", "int32:0"});
+  EXPECT_TRUE(exitedWith(called, 0)) << called.out;
+  // The reason Properties is left out: such a caller cannot reach it.
+  const RunResult properties = asNobody({"/com/helvorand/tobrel/Voice", "org.freedesktop.DBus.Properties.GetAll",
+                                         "string:com.helvorand.tobrel.TobrelInterface"});
+  EXPECT_NE(properties.out.find("AccessDenied"), std::string::npos) << properties.out;
 }
 
 TEST_F(VoiceDaemonTest, InstalledDaemonRunsWithItsPolicyAndLibrary) {

@@ -60,6 +60,10 @@ void VoiceDaemonTest::TearDown() {
 void VoiceDaemonTest::startBus(bool with_policy) {
   std::vector<std::string> policies;
   if (with_policy) policies.push_back(VOICE_POLICY_FILE);
+  startBusWith(policies);
+}
+
+void VoiceDaemonTest::startBusWith(const std::vector<std::string> &policies) {
   bus = std::make_unique<tobrel::test::PrivateBus>(policies);
   ASSERT_TRUE(bus->ok()) << bus->error();
   client = connectTo(bus->address());

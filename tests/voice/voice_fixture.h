@@ -42,6 +42,8 @@ class VoiceDaemonTest : public ::testing::Test {
 
   // Starts the bus (with or without the daemon's policy file) and connects the client.
   void startBus(bool with_policy = true);
+  // The same with these policy files for the bus.
+  void startBusWith(const std::vector<std::string> &policy_files);
   std::string confPath() const { return dir.path() + "/voice.conf"; }
   void writeConf(const std::string &text);
   // The daemon's environment (this bus, this conf, no debug settings), output into a file.
