@@ -136,6 +136,14 @@ bool utf8Value(Isolate* isolate, Local<Value> value, std::string* out) {
   return true;
 }
 
+bool enumerableNames(Isolate* isolate, Local<v8::Object> object, Local<v8::Array>* names) {
+  return object
+      ->GetPropertyNames(isolate->GetCurrentContext(), v8::KeyCollectionMode::kIncludePrototypes,
+                         static_cast<v8::PropertyFilter>(v8::ONLY_ENUMERABLE | v8::SKIP_SYMBOLS),
+                         v8::IndexFilter::kIncludeIndices, v8::KeyConversionMode::kConvertToString)
+      .ToLocal(names);
+}
+
 bool appPathAllowed(Isolate* isolate, Local<Value> arg, const std::string& name) {
   if (isForbiddenPath(name.c_str()) == 0) return true;
   g_warning("access denied: %s", name.c_str());

@@ -64,6 +64,11 @@ bool asciiValue(v8::Isolate* isolate, v8::Local<v8::Value> value, std::string* o
 // when the conversion failed (exception pending).
 bool utf8Value(v8::Isolate* isolate, v8::Local<v8::Value> value, std::string* out);
 
+// The names of `object`'s enumerable properties as a for-in loop visits them (inherited ones
+// included, symbols left out), each one a string: the engine lists index names ("0", "7") as
+// numbers otherwise. False when the listing threw (exception pending).
+bool enumerableNames(v8::Isolate* isolate, v8::Local<v8::Object> object, v8::Local<v8::Array>* names);
+
 // The one "access denied" check of a path that a script names inside its app's folder: true
 // when isForbiddenPath (utils.h) accepts `name`, the converted form of `arg` that will name the
 // file. Otherwise logs WARNING "access denied: %s" with `name`, throws "access denied: "

@@ -75,11 +75,6 @@ bool readCharsetName(const char* text, size_t length, size_t from, std::string* 
   return !name->empty();
 }
 
-// Property names of `object` as the engine enumerates them; false with an exception pending.
-bool propertyNames(Isolate* isolate, Local<Object> object, Local<Array>* names) {
-  return object->GetPropertyNames(isolate->GetCurrentContext()).ToLocal(names);
-}
-
 bool resourcePath(Isolate* isolate, Local<Object> resource, std::string* path) {
   if (!fileObjectPath(isolate, resource, path)) return false;
   path->resize(strlen(path->c_str()));  // the path is a C string from here on
@@ -107,7 +102,7 @@ enum class HeaderList { kBuilt, kThrew, kRefused };
 HeaderList appendCurlHeaders(Isolate* isolate, Local<Object> headers, curl_slist** list) {
   Local<Context> context = isolate->GetCurrentContext();
   Local<Array> names;
-  if (!propertyNames(isolate, headers, &names)) return HeaderList::kThrew;
+  if (!enumerableNames(isolate, headers, &names)) return HeaderList::kThrew;
   g_debug("Headers : %d", names->Length());
   for (uint32_t i = 0; i < names->Length(); ++i) {
     Local<Value> key, value;
@@ -176,7 +171,7 @@ bool genCurlPostSimple(Isolate* isolate, Local<Object> parameters, const BytePar
   Local<Context> context = isolate->GetCurrentContext();
   g_debug("genCurlPostSimple");
   Local<Array> names;
-  if (!propertyNames(isolate, parameters, &names)) return false;
+  if (!enumerableNames(isolate, parameters, &names)) return false;
   g_debug("Post params: %d", names->Length());
   UrlEncodedBody pairs;
   bool fileBody = false;
@@ -213,7 +208,7 @@ bool genCurlPostForm(Isolate* isolate, Local<Object> parameters, const char* url
                      HttpBody* body) {
   Local<Context> context = isolate->GetCurrentContext();
   Local<Array> names;
-  if (!propertyNames(isolate, parameters, &names)) return false;
+  if (!enumerableNames(isolate, parameters, &names)) return false;
   g_debug("Post params: %d", names->Length());
   body->kind = HttpBody::Kind::kForm;
   for (uint32_t i = 0; i < names->Length(); ++i) {

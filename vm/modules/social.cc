@@ -280,12 +280,13 @@ void secureHttpGet(const FunctionCallbackInfo<Value>& args, const ServiceRow& ro
 bool parametersWithToken(Isolate* isolate, Local<Object> parameters, const char* name, Local<Object>* out) {
   Local<Context> context = isolate->GetCurrentContext();
   Local<Array> keys;
-  if (!parameters->GetPropertyNames(context).ToLocal(&keys)) return false;
+  if (!enumerableNames(isolate, parameters, &keys)) return false;
   Local<Object> copy = Object::New(isolate);
   for (uint32_t i = 0; i < keys->Length(); ++i) {
     Local<Value> key, value;
-    if (!keys->Get(context, i).ToLocal(&key) || !parameters->Get(context, key).ToLocal(&value)) return false;
-    if (!copy->CreateDataProperty(context, key.As<v8::Name>(), value).FromMaybe(false)) return false;
+    if (!keys->Get(context, i).ToLocal(&key) || !key->IsString() || !parameters->Get(context, key).ToLocal(&value))
+      return false;
+    if (!copy->CreateDataProperty(context, key.As<String>(), value).FromMaybe(false)) return false;
   }
   if (!copy->CreateDataProperty(context, newString(isolate, name), v8::Undefined(isolate)).FromMaybe(false))
     return false;

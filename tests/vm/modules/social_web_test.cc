@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,42 @@ const WebRequest* requestTo(const std::vector<WebRequest>& requests, const std::
         (r.target.size() == path.size() || r.target[path.size()] == '?' || r.target[path.size()] == '&'))
       return &r;
   return nullptr;
+}
+
+// Runs `calls` (after kTryFunction; they must end with exit()) in an app granted http, facebook
+// and soundcloud, the daemon stand-in set up by `attach` (kCredentials' form), and every name of
+// `pages` answered "ok <name>". Fails the test when the app does not exit with 0.
+RunResult runInNet(tobrel_test::ServiceNet& net, const std::string& attach, const std::string& calls,
+                   const std::vector<std::string>& pages) {
+  for (const std::string& name : pages)
+    net.web().reply(name, httpReply("200 OK", {"Content-Type: text/plain"}, "ok " + name));
+  TempDir dir;
+  const std::string daemonLog = dir.path() + "/msgd.out";
+  net.alsoRun({tobrel::test::MsgdProcess::programPath(), "--port", kDaemonPort, "--no-stdin", "--exec", attach},
+              daemonLog, "listening on");
+  tobrel_test::writeApp(dir, "app", std::string(tobrel_test::kTryFunction) + calls,
+                        {{"descriptor.xml", "<descriptor><accesses><access>http</access><access>facebook</access>"
+                                            "<access>soundcloud</access></accesses></descriptor>\n"}});
+  tobrel_test::AppChildOptions options;
+  options.run.timeoutMs = 30000;
+  RunResult r = net.startApp(dir.path(), "app PLAIN inst", options)->wait(30000);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err << "\n" << tobrel_test::readFile(daemonLog);
+  return r;
+}
+
+// Whether every one of `parts` occurs in `text`, each after the one before.
+bool inOrder(const std::string& text, const std::vector<std::string>& parts) {
+  size_t at = 0;
+  for (const std::string& part : parts) {
+    at = text.find(part, at);
+    if (at == std::string::npos) return false;
+    at += part.size();
+  }
+  return true;
+}
+
+std::string formPart(const std::string& name, const std::string& value) {
+  return "name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
 }
 
 }  // namespace
@@ -177,4 +214,59 @@ TEST(SocialWeb, RequestsCarryTheTokenOnlyToTheirOwnService) {
   EXPECT_LOG(r.err, ("WARNING: http request not made: CR or LF in a header value (X-A)\n"));
   EXPECT_THAT(r.err, Not(HasSubstr("SEKRET")));
   EXPECT_THAT(tobrel_test::readFile(daemonLog), HasSubstr("recv socialQuery"));
+}
+
+// Parameters named by array indices (an array, index keys, inherited ones) go out under those
+// names as text, with the token, in the body and in a form alike.
+TEST(SocialWeb, PostParametersWithIndexNamesGoOutAsText) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for its namespaces";
+  const std::string fbToken = "access_token=SEKRET-FB%2B1";
+  const std::string scToken = std::string("oauth_token=") + kSoundcloudTokenEncoded;
+  const struct {
+    const char* page;
+    const char* call;
+    std::vector<std::string> body;  // the exact body; for a form, its parts in order
+  } cases[] = {
+      {"i1", "fb.post(F + 'i1', {0: 'a'})", {"0=a&" + fbToken}},
+      {"i2", "fb.post(F + 'i2', ['a'])", {"0=a&" + fbToken}},
+      {"i3", "fb.post(F + 'i3', {a: 1, 7: 'x'})", {"7=x&a=1&" + fbToken}},
+      {"i4", "sc.post(S + 'i4', Object.create({2: 'p'}))", {"2=p&" + scToken}},
+      {"i5", "fb.post(F + 'i5', {0: 'a', access_token: 'mine'})", {"0=a&" + fbToken}},
+      {"f1", "fb.post(F + 'f1', {0: 'a'}, {}, true)",
+       {formPart("0", "a"), formPart("access_token", "SEKRET-FB+1")}},
+      {"f2", "sc.post(S + 'f2', ['a', 'b'], {}, true)",
+       {formPart("0", "a"), formPart("1", "b"), formPart("oauth_token", kSoundcloudToken)}},
+      {"f3", "fb.post(F + 'f3', {a: 1, 7: 'x'}, {}, true)",
+       {formPart("7", "x"), formPart("a", "1"), formPart("access_token", "SEKRET-FB+1")}},
+  };
+  std::string calls =
+      "tobrel.connect('127.0.0.1', 7000);\n"
+      "social.init(function () {\n"
+      "  var fb = social.facebook, sc = social.soundcloud;\n"
+      "  var F = 'https://graph.facebook.com/', S = 'https://api.soundcloud.com/';\n";
+  std::vector<std::string> pages;
+  for (const auto& c : cases) {
+    calls += std::string("  t('") + c.page + "', function () { return " + c.call + "; });\n";
+    pages.push_back(c.page);
+  }
+  calls += "  exit();\n});\n";
+  tobrel_test::ServiceNet net;
+  ASSERT_TRUE(net.ready()) << net.error();
+  const RunResult r = runInNet(net, kCredentials, calls, pages);
+  if (HasFailure()) return;
+  const std::vector<WebRequest> requests = net.web().requests();
+  EXPECT_EQ(requests.size(), std::size(cases)) << net.web().transcript();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.call);
+    EXPECT_LOG(r.err, (std::string("JSLOG: ") + c.page + " returned \"ok " + c.page + "\"\n"));
+    const WebRequest* request = requestTo(requests, std::string("/") + c.page);
+    ASSERT_NE(request, nullptr) << net.web().transcript();
+    EXPECT_EQ(request->method, "POST");
+    if (c.body.size() == 1) {
+      EXPECT_EQ(request->body, c.body[0]);
+    } else {
+      EXPECT_TRUE(inOrder(request->body, c.body)) << request->body;
+    }
+  }
+  EXPECT_THAT(r.err, Not(HasSubstr("SEKRET")));
 }
