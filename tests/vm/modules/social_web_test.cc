@@ -270,3 +270,29 @@ TEST(SocialWeb, PostParametersWithIndexNamesGoOutAsText) {
   }
   EXPECT_THAT(r.err, Not(HasSubstr("SEKRET")));
 }
+
+// A token holding a NUL byte would go out cut and be logged cut, past the mask: neither service
+// is made, so nothing is sent, and nothing of the tokens reaches the log.
+TEST(SocialWeb, ATokenHoldingANulIsNeverSent) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for its namespaces";
+  tobrel_test::ServiceNet net;
+  ASSERT_TRUE(net.ready()) << net.error();
+  const RunResult r = runInNet(
+      net,
+      "attach socialQuery social { facebookToken: \"SEKRET-FB\\000SEKRET-TAIL\""
+      " soundcloudToken: \"SEKRET-SC\\000SEKRET-TAIL\" }",
+      "tobrel.connect('127.0.0.1', 7000);\n"
+      "social.init(function () {\n"
+      "  t('fb get', function () { return social.facebook.get('https://graph.facebook.com/me'); });\n"
+      "  t('sc get', function () { return social.soundcloud.get('https://api.soundcloud.com/tracks'); });\n"
+      "  t('fb post', function () { return social.facebook.post('https://graph.facebook.com/p', {a: 1}); });\n"
+      "  exit();\n"
+      "});\n",
+      {"me", "tracks", "p"});
+  if (HasFailure()) return;
+  for (const char* tag : {"fb get", "sc get", "fb post"}) EXPECT_LOG(r.err, (std::string("JSLOG: ") + tag + " threw TypeError"));
+  EXPECT_TRUE(net.web().requests().empty()) << net.web().transcript();
+  EXPECT_LOG(r.err, ("WARNING: social: facebookToken holds a NUL byte, taken as missing\n"));
+  EXPECT_LOG(r.err, ("WARNING: social: soundcloudToken holds a NUL byte, taken as missing\n"));
+  EXPECT_THAT(r.err, Not(HasSubstr("SEKRET")));
+}
