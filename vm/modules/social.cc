@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 
 #include "callback_registry.h"
@@ -170,27 +171,48 @@ void makeTokenService(Isolate* isolate, Local<Object> social, const ServiceRow& 
   setFunction(isolate, service, "post", row.post);
 }
 
-// The service objects that the reply's credentials and the app's access list allow. A field
-// counts when it is set, an empty text included.
+void makeTwitter(Isolate* isolate, Local<Object> social, const Social& credentials) {
+  Local<Object> twitter = getOrCreateObject(isolate, social, "twitter");
+  setFunction(isolate, twitter, "sign", TwitterSign);
+  setText(isolate, twitter, "oauth_consumer_key", credentials.twitterconsumerkey());
+  setText(isolate, twitter, "oauth_token", credentials.twittertoken());
+  addLogSecret(credentials.twittertoken());
+  setHiddenText(isolate, twitter, kConsumerSecret, credentials.twitterconsumersecret());
+  setHiddenText(isolate, twitter, kTokenSecret, credentials.twittertokensecret());
+}
+
+// Whether a credential field counts: set, an empty text included. Log lines and URLs are C text,
+// cut at a NUL where the mask, which looks for the whole credential, would not find it: a field
+// holding one counts as missing, and the warning names the field only.
+bool usable(bool set, const std::string& value, const char* field) {
+  if (!set) return false;
+  if (value.find('\0') == std::string::npos) return true;
+  g_warning("social: %s holds a NUL byte, taken as missing", field);
+  return false;
+}
+
+// The service objects that the reply's credentials and the app's access list allow.
 void makeServices(Isolate* isolate, const Descriptor* descriptor, const Social& credentials) {
   Local<Object> social;
   if (descriptor == nullptr ||
       objectProperty(isolate, isolate->GetCurrentContext()->Global(), "social", &social) != Lookup::kFound)
     return;
-  if (descriptor->hasAccess("twitter") && credentials.has_twitterconsumerkey() &&
-      credentials.has_twitterconsumersecret() && credentials.has_twittertoken() &&
-      credentials.has_twittertokensecret()) {
-    Local<Object> twitter = getOrCreateObject(isolate, social, "twitter");
-    setFunction(isolate, twitter, "sign", TwitterSign);
-    setText(isolate, twitter, "oauth_consumer_key", credentials.twitterconsumerkey());
-    setText(isolate, twitter, "oauth_token", credentials.twittertoken());
-    addLogSecret(credentials.twittertoken());
-    setHiddenText(isolate, twitter, kConsumerSecret, credentials.twitterconsumersecret());
-    setHiddenText(isolate, twitter, kTokenSecret, credentials.twittertokensecret());
+  if (descriptor->hasAccess("twitter")) {
+    // Each field on its own, so that every faulty one is named.
+    const bool fields[] = {
+        usable(credentials.has_twitterconsumerkey(), credentials.twitterconsumerkey(), "twitterConsumerKey"),
+        usable(credentials.has_twitterconsumersecret(), credentials.twitterconsumersecret(), "twitterConsumerSecret"),
+        usable(credentials.has_twittertoken(), credentials.twittertoken(), "twitterToken"),
+        usable(credentials.has_twittertokensecret(), credentials.twittertokensecret(), "twitterTokenSecret"),
+    };
+    if (std::all_of(std::begin(fields), std::end(fields), [](bool ok) { return ok; }))
+      makeTwitter(isolate, social, credentials);
   }
-  if (descriptor->hasAccess("facebook") && credentials.has_facebooktoken())
+  if (descriptor->hasAccess("facebook") &&
+      usable(credentials.has_facebooktoken(), credentials.facebooktoken(), "facebookToken"))
     makeTokenService(isolate, social, kFacebook, credentials.facebooktoken());
-  if (descriptor->hasAccess("soundcloud") && credentials.has_soundcloudtoken())
+  if (descriptor->hasAccess("soundcloud") &&
+      usable(credentials.has_soundcloudtoken(), credentials.soundcloudtoken(), "soundcloudToken"))
     makeTokenService(isolate, social, kSoundcloud, credentials.soundcloudtoken());
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device_app.h"
@@ -25,6 +26,17 @@ const char* const kAllCredentials =
     " twitterTokenSecret: \"SEKRET-TS 2\" facebookToken: \"SEKRET-FB\" soundcloudToken: \"SEKRET-SC\" }";
 
 const std::vector<std::string> kAllServices = {"twitter", "facebook", "soundcloud"};
+
+// kAllCredentials' fields, in order, with `field` holding `value` (in text form) instead.
+std::string credentialsWith(const std::string& field, const std::string& value) {
+  const std::pair<const char*, const char*> fields[] = {
+      {"twitterConsumerKey", "ck"},       {"twitterConsumerSecret", "SEKRET-CS&1"}, {"twitterToken", "SEKRET-TT"},
+      {"twitterTokenSecret", "SEKRET-TS 2"}, {"facebookToken", "SEKRET-FB"},       {"soundcloudToken", "SEKRET-SC"},
+  };
+  std::string text = "social {";
+  for (const auto& f : fields) text += std::string(" ") + f.first + ": \"" + (field == f.first ? value : f.second) + "\"";
+  return text + " }";
+}
 
 // Starts an app whose main.js connects, calls social.init with `callback` and runs `more`;
 // the stand-in answers the request with `reply`.
@@ -115,6 +127,35 @@ TEST(SocialInit, ServicesFollowTheAccessListAndTheFields) {
                                c.accesses));
     ASSERT_TRUE(device.waitLog("JSLOG: made"));
     EXPECT_THAT(device.log(), HasSubstr(std::string("JSLOG: made ") + c.made + "\n"));
+    expectNoSecretLogged(device);
+  }
+}
+
+// Log lines and URLs are C text: a credential holding a NUL byte would be cut there, past the
+// mask. Its service is not made, as for a missing field, and the warning names the field only.
+TEST(SocialInit, ACredentialHoldingANulCountsAsMissing) {
+  const struct {
+    const char* field;
+    const char* made;
+  } cases[] = {
+      {"twitterConsumerKey", "facebook,soundcloud"}, {"twitterConsumerSecret", "facebook,soundcloud"},
+      {"twitterToken", "facebook,soundcloud"},       {"twitterTokenSecret", "facebook,soundcloud"},
+      {"facebookToken", "twitter,soundcloud"},       {"soundcloudToken", "twitter,facebook"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.field);
+    DeviceApp device;
+    // A twitter object made anyway would log its secrets' encoded forms when signing.
+    ASSERT_TRUE(startWithReply(device, credentialsWith(c.field, "SEKRET-HEAD\\000SEKRET-TAIL"),
+                               "function () { log('made ' + ['twitter', 'facebook', 'soundcloud']"
+                               ".filter(function (n) { return n in social; }).join());\n"
+                               "  if (social.twitter) social.twitter.sign('base');\n"
+                               "  log('done'); }",
+                               kAllServices));
+    ASSERT_TRUE(device.waitLog("JSLOG: done"));
+    EXPECT_THAT(device.log(), HasSubstr(std::string("JSLOG: made ") + c.made + "\n"));
+    EXPECT_EQ(device.countLog(std::string("WARNING: social: ") + c.field + " holds a NUL byte, taken as missing\n"), 1);
+    EXPECT_EQ(device.countLog(" holds a NUL byte"), 1);
     expectNoSecretLogged(device);
   }
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -76,17 +77,40 @@ const WebRequest* requestTo(const std::vector<WebRequest>& requests, const std::
   return nullptr;
 }
 
-// Runs `calls` (after kTryFunction) as an app with http, facebook and soundcloud access, beside
-// a daemon stand-in that holds kCredentials and logs to dir/msgd.out.
-RunResult runCalls(tobrel_test::ServiceNet& net, TempDir& dir, const std::string& calls) {
-  net.alsoRun({tobrel::test::MsgdProcess::programPath(), "--port", kDaemonPort, "--no-stdin", "--exec", kCredentials},
-              dir.path() + "/msgd.out", "listening on");
+// Runs `calls` (after kTryFunction; they must end with exit()) in an app granted http, facebook
+// and soundcloud, the daemon stand-in set up by `attach` (kCredentials' form), and every name of
+// `pages` answered "ok <name>". Fails the test when the app does not exit with 0.
+RunResult runInNet(tobrel_test::ServiceNet& net, const std::string& attach, const std::string& calls,
+                   const std::vector<std::string>& pages) {
+  for (const std::string& name : pages)
+    net.web().reply(name, httpReply("200 OK", {"Content-Type: text/plain"}, "ok " + name));
+  TempDir dir;
+  const std::string daemonLog = dir.path() + "/msgd.out";
+  net.alsoRun({tobrel::test::MsgdProcess::programPath(), "--port", kDaemonPort, "--no-stdin", "--exec", attach},
+              daemonLog, "listening on");
   tobrel_test::writeApp(dir, "app", std::string(tobrel_test::kTryFunction) + calls,
                         {{"descriptor.xml", "<descriptor><accesses><access>http</access><access>facebook</access>"
                                             "<access>soundcloud</access></accesses></descriptor>\n"}});
   tobrel_test::AppChildOptions options;
   options.run.timeoutMs = 30000;
-  return net.startApp(dir.path(), "app PLAIN inst", options)->wait(30000);
+  RunResult r = net.startApp(dir.path(), "app PLAIN inst", options)->wait(30000);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err << "\n" << tobrel_test::readFile(daemonLog);
+  return r;
+}
+
+// Whether every one of `parts` occurs in `text`, each after the one before.
+bool inOrder(const std::string& text, const std::vector<std::string>& parts) {
+  size_t at = 0;
+  for (const std::string& part : parts) {
+    at = text.find(part, at);
+    if (at == std::string::npos) return false;
+    at += part.size();
+  }
+  return true;
+}
+
+std::string formPart(const std::string& name, const std::string& value) {
+  return "name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
 }
 
 }  // namespace
@@ -101,7 +125,14 @@ TEST(SocialWeb, RequestsCarryTheTokenOnlyToTheirOwnService) {
   net.web().reply("bare", "no status line here\n");
   TempDir dir;
   const std::string daemonLog = dir.path() + "/msgd.out";
-  RunResult r = runCalls(net, dir, kCalls);
+  net.alsoRun({tobrel::test::MsgdProcess::programPath(), "--port", kDaemonPort, "--no-stdin", "--exec", kCredentials},
+              daemonLog, "listening on");
+  tobrel_test::writeApp(dir, "app", std::string(tobrel_test::kTryFunction) + kCalls,
+                        {{"descriptor.xml", "<descriptor><accesses><access>http</access><access>facebook</access>"
+                                            "<access>soundcloud</access></accesses></descriptor>\n"}});
+  tobrel_test::AppChildOptions options;
+  options.run.timeoutMs = 30000;
+  RunResult r = net.startApp(dir.path(), "app PLAIN inst", options)->wait(30000);
   ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err << "\n" << tobrel_test::readFile(daemonLog);
 
   const struct {
@@ -185,44 +216,83 @@ TEST(SocialWeb, RequestsCarryTheTokenOnlyToTheirOwnService) {
   EXPECT_THAT(tobrel_test::readFile(daemonLog), HasSubstr("recv socialQuery"));
 }
 
-// Index names ("0", "7") are listed by the engine as numbers; the copy that adds the token takes
-// them as text, as http.post does, in both body kinds.
-TEST(SocialWeb, PostParametersWithIndexNamesAreSent) {
+// Parameters named by array indices (an array, index keys, inherited ones) go out under those
+// names as text, with the token, in the body and in a form alike.
+TEST(SocialWeb, PostParametersWithIndexNamesGoOutAsText) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for its namespaces";
+  const std::string fbToken = "access_token=SEKRET-FB%2B1";
+  const std::string scToken = std::string("oauth_token=") + kSoundcloudTokenEncoded;
+  const struct {
+    const char* page;
+    const char* call;
+    std::vector<std::string> body;  // the exact body; for a form, its parts in order
+  } cases[] = {
+      {"i1", "fb.post(F + 'i1', {0: 'a'})", {"0=a&" + fbToken}},
+      {"i2", "fb.post(F + 'i2', ['a'])", {"0=a&" + fbToken}},
+      {"i3", "fb.post(F + 'i3', {a: 1, 7: 'x'})", {"7=x&a=1&" + fbToken}},
+      {"i4", "sc.post(S + 'i4', Object.create({2: 'p'}))", {"2=p&" + scToken}},
+      {"i5", "fb.post(F + 'i5', {0: 'a', access_token: 'mine'})", {"0=a&" + fbToken}},
+      {"f1", "fb.post(F + 'f1', {0: 'a'}, {}, true)",
+       {formPart("0", "a"), formPart("access_token", "SEKRET-FB+1")}},
+      {"f2", "sc.post(S + 'f2', ['a', 'b'], {}, true)",
+       {formPart("0", "a"), formPart("1", "b"), formPart("oauth_token", kSoundcloudToken)}},
+      {"f3", "fb.post(F + 'f3', {a: 1, 7: 'x'}, {}, true)",
+       {formPart("7", "x"), formPart("a", "1"), formPart("access_token", "SEKRET-FB+1")}},
+  };
+  std::string calls =
+      "tobrel.connect('127.0.0.1', 7000);\n"
+      "social.init(function () {\n"
+      "  var fb = social.facebook, sc = social.soundcloud;\n"
+      "  var F = 'https://graph.facebook.com/', S = 'https://api.soundcloud.com/';\n";
+  std::vector<std::string> pages;
+  for (const auto& c : cases) {
+    calls += std::string("  t('") + c.page + "', function () { return " + c.call + "; });\n";
+    pages.push_back(c.page);
+  }
+  calls += "  exit();\n});\n";
+  tobrel_test::ServiceNet net;
+  ASSERT_TRUE(net.ready()) << net.error();
+  const RunResult r = runInNet(net, kCredentials, calls, pages);
+  if (HasFailure()) return;
+  const std::vector<WebRequest> requests = net.web().requests();
+  EXPECT_EQ(requests.size(), std::size(cases)) << net.web().transcript();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.call);
+    EXPECT_LOG(r.err, (std::string("JSLOG: ") + c.page + " returned \"ok " + c.page + "\"\n"));
+    const WebRequest* request = requestTo(requests, std::string("/") + c.page);
+    ASSERT_NE(request, nullptr) << net.web().transcript();
+    EXPECT_EQ(request->method, "POST");
+    if (c.body.size() == 1) {
+      EXPECT_EQ(request->body, c.body[0]);
+    } else {
+      EXPECT_TRUE(inOrder(request->body, c.body)) << request->body;
+    }
+  }
+  EXPECT_THAT(r.err, Not(HasSubstr("SEKRET")));
+}
+
+// A token holding a NUL byte would go out cut and be logged cut, past the mask: neither service
+// is made, so nothing is sent, and nothing of the tokens reaches the log.
+TEST(SocialWeb, ATokenHoldingANulIsNeverSent) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for its namespaces";
   tobrel_test::ServiceNet net;
   ASSERT_TRUE(net.ready()) << net.error();
-  const struct {
-    const char* path;
-    const char* parameters;
-    const char* form;  // "" for a URL-encoded body
-    const char* body;  // URL-encoded: the whole body; form: one part of it
-  } cases[] = {
-      {"i1", "{0: 'a'}", "", "0=a&access_token=SEKRET-FB%2B1"},
-      {"i2", "['a', 'b']", "", "0=a&1=b&access_token=SEKRET-FB%2B1"},
-      {"i3", "{a: 1, 7: 'x'}", "", "7=x&a=1&access_token=SEKRET-FB%2B1"},
-      {"i4", "{0: 'a'}", ", {}, true", "name=\"0\"\r\n\r\na\r\n"},
-      {"i5", "['a']", ", {}, true", "name=\"access_token\"\r\n\r\nSEKRET-FB+1\r\n"},
-  };
-  std::string calls = "tobrel.connect('127.0.0.1', 7000);\nsocial.init(function () {\n";
-  for (const auto& c : cases) {
-    net.web().reply(c.path, httpReply("200 OK", {"Content-Type: text/plain"}, std::string("ok ") + c.path));
-    calls += std::string("  t('") + c.path + "', function () { return social.facebook.post('https://graph.facebook.com/" +
-             c.path + "', " + c.parameters + c.form + "); });\n";
-  }
-  calls += "  exit();\n});\n";
-  TempDir dir;
-  RunResult r = runCalls(net, dir, calls);
-  ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err;
-  const std::vector<WebRequest> requests = net.web().requests();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_LOG(r.err, (std::string("JSLOG: ") + c.path + " returned \"ok " + c.path + "\"\n"));
-    const WebRequest* request = requestTo(requests, std::string("/") + c.path);
-    ASSERT_NE(request, nullptr) << net.web().transcript();
-    if (*c.form == '\0') {
-      EXPECT_EQ(request->body, c.body);
-    } else {
-      EXPECT_THAT(request->body, HasSubstr(c.body));
-    }
-  }
+  const RunResult r = runInNet(
+      net,
+      "attach socialQuery social { facebookToken: \"SEKRET-FB\\000SEKRET-TAIL\""
+      " soundcloudToken: \"SEKRET-SC\\000SEKRET-TAIL\" }",
+      "tobrel.connect('127.0.0.1', 7000);\n"
+      "social.init(function () {\n"
+      "  t('fb get', function () { return social.facebook.get('https://graph.facebook.com/me'); });\n"
+      "  t('sc get', function () { return social.soundcloud.get('https://api.soundcloud.com/tracks'); });\n"
+      "  t('fb post', function () { return social.facebook.post('https://graph.facebook.com/p', {a: 1}); });\n"
+      "  exit();\n"
+      "});\n",
+      {"me", "tracks", "p"});
+  if (HasFailure()) return;
+  for (const char* tag : {"fb get", "sc get", "fb post"}) EXPECT_LOG(r.err, (std::string("JSLOG: ") + tag + " threw TypeError"));
+  EXPECT_TRUE(net.web().requests().empty()) << net.web().transcript();
+  EXPECT_LOG(r.err, ("WARNING: social: facebookToken holds a NUL byte, taken as missing\n"));
+  EXPECT_LOG(r.err, ("WARNING: social: soundcloudToken holds a NUL byte, taken as missing\n"));
+  EXPECT_THAT(r.err, Not(HasSubstr("SEKRET")));
 }
