@@ -79,12 +79,12 @@ const WebRequest* requestTo(const std::vector<WebRequest>& requests, const std::
 
 // Runs `calls` (after kTryFunction; they must end with exit()) in an app granted http, facebook
 // and soundcloud, the daemon stand-in set up by `attach` (kCredentials' form), and every name of
-// `pages` answered "ok <name>". Fails the test when the app does not exit with 0.
-RunResult runInNet(tobrel_test::ServiceNet& net, const std::string& attach, const std::string& calls,
-                   const std::vector<std::string>& pages) {
+// `pages` answered "ok <name>"; the app and the stand-in's output (msgd.out) go in `dir`. Fails
+// the test when the app does not exit with 0.
+RunResult runInNet(tobrel_test::ServiceNet& net, const TempDir& dir, const std::string& attach,
+                   const std::string& calls, const std::vector<std::string>& pages) {
   for (const std::string& name : pages)
     net.web().reply(name, httpReply("200 OK", {"Content-Type: text/plain"}, "ok " + name));
-  TempDir dir;
   const std::string daemonLog = dir.path() + "/msgd.out";
   net.alsoRun({tobrel::test::MsgdProcess::programPath(), "--port", kDaemonPort, "--no-stdin", "--exec", attach},
               daemonLog, "listening on");
@@ -120,20 +120,12 @@ TEST(SocialWeb, RequestsCarryTheTokenOnlyToTheirOwnService) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for its namespaces";
   tobrel_test::ServiceNet net;
   ASSERT_TRUE(net.ready()) << net.error();
-  for (const char* name : {"me", "tracks", "h", "p", "r", "s", "f", "o", "x", "y", "sf", "c", "w1", "w2", "w3", "w4", "w5"})
-    net.web().reply(name, httpReply("200 OK", {"Content-Type: text/plain"}, std::string("ok ") + name));
   net.web().reply("bare", "no status line here\n");
   TempDir dir;
   const std::string daemonLog = dir.path() + "/msgd.out";
-  net.alsoRun({tobrel::test::MsgdProcess::programPath(), "--port", kDaemonPort, "--no-stdin", "--exec", kCredentials},
-              daemonLog, "listening on");
-  tobrel_test::writeApp(dir, "app", std::string(tobrel_test::kTryFunction) + kCalls,
-                        {{"descriptor.xml", "<descriptor><accesses><access>http</access><access>facebook</access>"
-                                            "<access>soundcloud</access></accesses></descriptor>\n"}});
-  tobrel_test::AppChildOptions options;
-  options.run.timeoutMs = 30000;
-  RunResult r = net.startApp(dir.path(), "app PLAIN inst", options)->wait(30000);
-  ASSERT_TRUE(r.exited && r.exitCode == 0) << r.describe() << "\n" << r.err << "\n" << tobrel_test::readFile(daemonLog);
+  const RunResult r = runInNet(net, dir, kCredentials, kCalls,
+                               {"me", "tracks", "h", "p", "r", "s", "f", "o", "x", "y", "sf", "c", "w1", "w2", "w3", "w4", "w5"});
+  if (HasFailure()) return;
 
   const struct {
     const char* tag;
@@ -252,7 +244,8 @@ TEST(SocialWeb, PostParametersWithIndexNamesGoOutAsText) {
   calls += "  exit();\n});\n";
   tobrel_test::ServiceNet net;
   ASSERT_TRUE(net.ready()) << net.error();
-  const RunResult r = runInNet(net, kCredentials, calls, pages);
+  TempDir dir;
+  const RunResult r = runInNet(net, dir, kCredentials, calls, pages);
   if (HasFailure()) return;
   const std::vector<WebRequest> requests = net.web().requests();
   EXPECT_EQ(requests.size(), std::size(cases)) << net.web().transcript();
@@ -277,8 +270,9 @@ TEST(SocialWeb, ATokenHoldingANulIsNeverSent) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for its namespaces";
   tobrel_test::ServiceNet net;
   ASSERT_TRUE(net.ready()) << net.error();
+  TempDir dir;
   const RunResult r = runInNet(
-      net,
+      net, dir,
       "attach socialQuery social { facebookToken: \"SEKRET-FB\\000SEKRET-TAIL\""
       " soundcloudToken: \"SEKRET-SC\\000SEKRET-TAIL\" }",
       "tobrel.connect('127.0.0.1', 7000);\n"
