@@ -55,10 +55,16 @@ MsgdProcess::MsgdProcess(const std::vector<std::string>& extraArgs) {
   reader_ = std::thread([this] { readOutput(); });
 
   const std::string prefix = "listening on " + host_ + ":";
-  auto line = waitForLine([&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+  auto line = waitForLine([&](const std::string& l) { return l.rfind(prefix, 0) == 0; }, kStartTimeout);
   if (!line) {
-    stop();
-    startError_ = "msgd did not start listening; its output:";
+    bool ended;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ended = outputEnded_;
+    }
+    const int status = stop();
+    startError_ = ended ? "msgd ended (status " + std::to_string(status) + ") before it listened; its output:"
+                        : "msgd did not listen within " + std::to_string(kStartTimeout.count()) + " ms; its output:";
     for (const std::string& l : lines()) startError_ += "\n  " + l;
     return;
   }
@@ -161,6 +167,11 @@ std::vector<MsgdProcess::Received> MsgdProcess::received() {
 bool MsgdProcess::control(const std::string& line, std::string* error, Millis timeout) {
   const size_t from = mark();
   const std::string text = line + "\n";
+  // A start that failed closed the link: say why it failed, not only that the link is gone.
+  if (controlFd_ < 0 && !startError_.empty()) {
+    if (error) *error = startError_;
+    return false;
+  }
   if (controlFd_ < 0 || ::send(controlFd_, text.data(), text.size(), MSG_NOSIGNAL) !=
                             static_cast<ssize_t>(text.size())) {
     if (error) *error = "msgd does not take control lines any more";

@@ -26,6 +26,9 @@ class MsgdProcess {
  public:
   using Millis = std::chrono::milliseconds;
   static constexpr Millis kDefaultTimeout{5000};
+  // Starting msgd is a program start like any other the tests make: under the emulator on a
+  // loaded machine it takes seconds.
+  static constexpr Millis kStartTimeout{30000};
 
   // A frame that msgd received, parsed back from its "conn N recv KIND TEXT" line.
   struct Received {
