@@ -29,6 +29,7 @@ const VoicePlatform &voicePlatform() {
       "killall madplay",
       millisecondsFromEnv("TOBREL_VOICE_FRAME_DEADLINE_MS", 2000),
       millisecondsFromEnv("TOBREL_VOICE_SEND_DEADLINE_MS", 3000),
+      millisecondsFromEnv("TOBREL_VOICE_STOP_GRACE_MS", 2000),
   };
   return platform;
 }

@@ -1,8 +1,8 @@
 // Where the daemon meets the device: the configuration file, the capture device, the external
-// programs and how long the recognition link may stall. The defaults are the device's; the two
-// paths and the two deadlines can be changed by environment variables that only tests set
-// (TOBREL_VOICE_CONF, TOBREL_VOICE_AUDIO_DEVICE, TOBREL_VOICE_FRAME_DEADLINE_MS,
-// TOBREL_VOICE_SEND_DEADLINE_MS).
+// programs, how long the recognition link may stall and how long a stopped utterance's child may
+// take to end. The defaults are the device's; the two paths and the three times can be changed
+// by environment variables that only tests set (TOBREL_VOICE_CONF, TOBREL_VOICE_AUDIO_DEVICE,
+// TOBREL_VOICE_FRAME_DEADLINE_MS, TOBREL_VOICE_SEND_DEADLINE_MS, TOBREL_VOICE_STOP_GRACE_MS).
 #pragma once
 
 struct VoicePlatform {
@@ -12,6 +12,7 @@ struct VoicePlatform {
   const char *kill_player_command;  // run through the shell when an utterance is stopped
   int frame_deadline_ms;            // the rest of a server's frame, once its first byte is in
   int send_deadline_ms;             // one frame out to a server that takes nothing
+  int stop_grace_ms;                // a stopped utterance's child, after SIGTERM, before SIGKILL
 };
 
 const VoicePlatform &voicePlatform();

@@ -19,9 +19,6 @@ namespace {
 
 const int kTtsEventEnded = 4;
 
-// How long a stop waits for the child to end on SIGTERM before it kills it.
-constexpr gint64 kStopGraceUs = 2 * G_USEC_PER_SEC;
-
 void emitTtsEvent(VoiceObject *voice) {
   g_signal_emit(voice, VOICE_OBJECT_GET_CLASS(voice)->tts_event, 0, voice->tts_id->str,
                 kTtsEventEnded);
@@ -169,10 +166,10 @@ void ttsCancel(VoiceObject *voice) {
   // Wait for this child only; the main loop's child handling may already have reaped it, in
   // which case waitpid reports -1 at once. A child still there after the grace is killed.
   int status = 0;
-  pid_t waited = waitForChild(voice->pid, g_get_monotonic_time() + kStopGraceUs, &status);
+  const int grace_ms = voicePlatform().stop_grace_ms;
+  pid_t waited = waitForChild(voice->pid, g_get_monotonic_time() + gint64{grace_ms} * 1000, &status);
   if (waited == 0) {
-    g_warning("speech child %d still there %d ms after SIGTERM: killed", voice->pid,
-              static_cast<int>(kStopGraceUs / 1000));
+    g_warning("speech child %d still there %d ms after SIGTERM: killed", voice->pid, grace_ms);
     kill(voice->pid, SIGKILL);
     waited = waitForChild(voice->pid, -1, &status);
   }

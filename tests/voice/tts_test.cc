@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/ptrace.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,8 +13,11 @@
 
 #include <syslog.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "voice_fixture.h"
 
@@ -528,6 +532,68 @@ TEST_F(TtsTest, StopEndsAChildThatIsStoppedOrInheritedSigtermIgnoredOrBlocked) {
     daemon->killGroup(SIGKILL);  // SIGTERM may be what this daemon ignores
     ASSERT_TRUE(tobrel_test::eventually([&] { return nameOwner().empty(); }, kSlow));
   }
+}
+
+// A child still there when the grace is over (a tracer holds its SIGTERM here) is killed and
+// reaped, and the daemon answers again.
+TEST_F(TtsTest, StopKillsAChildThatOutlastsTheGrace) {
+  if (tobrel_test::underEmulator()) GTEST_SKIP() << "the emulator cannot trace a process";
+  const int graceMs = 300;
+  writeConf(confWithServers("fr=" + stallingUrl()));
+  RunOptions options = speakingOptions();
+  options.env.push_back("TOBREL_VOICE_STOP_GRACE_MS=" + std::to_string(graceMs));
+  ASSERT_TRUE(startDaemon(daemon, options));
+  ASSERT_TRUE(speak("held", "longue phrase", "fr").result);
+  ASSERT_TRUE(waitForPlayer(1));
+  ASSERT_TRUE(tobrel_test::eventually([&] { return forkedChildren().size() == 1; }, kSlow));
+  const pid_t child = forkedChildren()[0];
+
+  // The tracer passes every signal on but SIGTERM, on which it leaves the child stopped.
+  std::atomic<int> seizeError{-1};
+  std::atomic<bool> held{false};
+  int endStatus = 0;
+  std::thread tracer([&] {
+    if (ptrace(PTRACE_SEIZE, child, nullptr, nullptr) != 0) {
+      seizeError = errno;
+      return;
+    }
+    seizeError = 0;
+    for (int status; waitpid(child, &status, __WALL) == child;) {
+      if (!WIFSTOPPED(status)) {
+        endStatus = status;
+        return;
+      }
+      if (WSTOPSIG(status) == SIGTERM) {
+        held = true;
+        continue;
+      }
+      ptrace(PTRACE_CONT, child, nullptr, reinterpret_cast<void *>(static_cast<long>(WSTOPSIG(status))));
+    }
+  });
+  ASSERT_TRUE(tobrel_test::eventually([&] { return seizeError >= 0; }, kSlow));
+  if (seizeError != 0) {
+    tracer.join();
+    GTEST_SKIP() << "cannot trace the child: " << strerror(seizeError);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  Reply r = call("tts_stop", g_variant_new("(si)", "", 0));
+  const auto took = std::chrono::steady_clock::now() - start;
+  // A daemon that never killed it would leave the tracer waiting for ever.
+  const bool leftHeld = tobrel_test::processState(child) == 't';
+  if (leftHeld) kill(child, SIGKILL);
+  tracer.join();
+  EXPECT_FALSE(leftHeld);
+  EXPECT_TRUE(r.ok && r.result) << r.error;
+  EXPECT_TRUE(held);
+  EXPECT_TRUE(WIFSIGNALED(endStatus) && WTERMSIG(endStatus) == SIGKILL) << endStatus;
+  EXPECT_GE(took, std::chrono::milliseconds(graceMs));
+  EXPECT_TRUE(daemon->waitForOutput("speech child " + std::to_string(child) + " still there " +
+                                        std::to_string(graceMs) + " ms after SIGTERM: killed",
+                                    kSlow))
+      << daemon->output();
+  ASSERT_TRUE(waitForSignals("tts_event", 1, kSlow));
+  EXPECT_EQ(kill(child, 0), -1);
+  EXPECT_TRUE(call("tts_stop", g_variant_new("(si)", "", 0)).ok);
 }
 
 // A daemon killed while its child waits for a web service that never answers: the child ends
